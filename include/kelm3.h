@@ -1,0 +1,207 @@
+/*
+ * kelm3.h - public interface of the kelm3 image-editing library.
+ *
+ * Images cross this interface as packed DIBs: one movable global memory block
+ * (HGLOBAL) holding a BITMAPINFOHEADER (40 bytes) or BITMAPV4HEADER (108 bytes),
+ * three colour masks when biCompression is BI_BITFIELDS, the colour table, and
+ * the pixel rows padded to 32 bits. Rows are counted in memory order: row 0 is
+ * the first stored row, the bottom line of an ordinary bottom-up image.
+ *
+ * Ownership: every handle a function returns is new and belongs to the caller,
+ * who releases it with DIBFree. Functions that take a handle lock it for the
+ * duration of the call only and never keep it. Functions documented as taking
+ * a "header pointer" take the first byte of a block the caller holds locked.
+ *
+ * Safety: every function that takes a handle first checks that the layout its
+ * header declares (header, masks, colour table and |height| x stride x planes
+ * of pixel bytes, RLE images by their stored biSizeImage) lies inside
+ * GlobalSize of the block, and fails as documented when it does not. The
+ * functions that take a header pointer trust it.
+ *
+ * On Windows the library is kelm3_32.dll (all functions __stdcall, exported
+ * undecorated at fixed ordinals); elsewhere it is libkelm3, where
+ * kelm3_win32.h supplies the Win32 types and the global-memory functions.
+ * The header is C99 and C++.
+ */
+#ifndef KELM3_H
+#define KELM3_H
+
+#if defined(_WIN32)
+#include <windows.h>
+#ifndef KELM3_API
+#define KELM3_API
+#endif
+#else
+#include "kelm3_win32.h"
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---------------------------------------------------------------------------
+ * Shared types
+ * ------------------------------------------------------------------------- */
+
+/* The common colour value of the pixel engine: four unsigned 16-bit channels.
+ * An 8-bit sample v is the 16-bit value v * 257; a 16-bit channel becomes an
+ * 8-bit sample by its high byte. `reserved` carries the fourth byte of 32-bit
+ * pixels and is 0 where the layout has none. */
+typedef struct Rgbq16 {
+    WORD blue;
+    WORD green;
+    WORD red;
+    WORD reserved;
+} Rgbq16;
+
+/* The pixel-access record of the RW functions: opaque to applications. */
+typedef struct TRDIB TRDIB;
+typedef TRDIB *LPTRDIB;
+
+/* Palette type codes returned by DIBPaletteType. */
+#define KELM3_PAL_NONE 0       /* no colour table */
+#define KELM3_PAL_OTHER 1      /* any other table */
+#define KELM3_PAL_BLACKWHITE 2 /* black, white */
+#define KELM3_PAL_WHITEBLACK 3 /* white, black */
+#define KELM3_PAL_STD16 4      /* the standard 16-colour table */
+#define KELM3_PAL_GREYDOWN 5   /* 256 greys 255, 254, ... 0 */
+#define KELM3_PAL_GREYUP 6     /* 256 greys 0, 1, ... 255 */
+#define KELM3_PAL_DEFAULT256 7 /* the default 256-colour table */
+
+/* Flags of CreateDIB. */
+#define KELM3_CREATE_NOZERO 1   /* leave the pixels uninitialised (row padding still 0) */
+#define KELM3_CREATE_TWOPLANE 2 /* 16 bits per sample: two planes of the given depth */
+
+/* Colour-space type (offset 56 of a 108-byte header) that marks CMYK images. */
+#define KELM3_CS_CMYK 2
+
+/* ---------------------------------------------------------------------------
+ * Packed DIB queries
+ * ------------------------------------------------------------------------- */
+
+/* DIBInfo (ordinal 13): copies the image header into lpbi, at most cbSize bytes
+ * and at most biSize bytes, then (not for a 12-byte core header) completes the
+ * copy: biSizeImage of an uncompressed image is raised to |biHeight| x stride,
+ * and a zero biClrUsed becomes DIBNumPaletteColors. The block is unchanged.
+ * Returns 1, or 0 (lpbi untouched) when hDib is null, cbSize < 40, the block
+ * cannot be locked or its layout does not fit the block. */
+KELM3_API int WINAPI DIBInfo(HGLOBAL hDib, LPVOID lpbi, UINT cbSize);
+
+/* DIBNumPaletteColors (ordinal 14), header pointer: number of colour-table
+ * entries: biClrUsed (its low 16 bits) when non-zero, else 2, 16 or 256 at 1,
+ * 4 or 8 bits, else 0. Core headers by bcBitCount. */
+KELM3_API UINT WINAPI DIBNumPaletteColors(LPCVOID lpbi);
+
+/* DIBPaletteSize (ordinal 15), header pointer: the colour table's size in bytes
+ * (3 bytes an entry after a core header, 4 otherwise; masks not included). */
+KELM3_API UINT WINAPI DIBPaletteSize(LPCVOID lpbi);
+
+/* DIBPaletteType (ordinal 59), header pointer: a KELM3_PAL_* code, 0 to 7. */
+KELM3_API int WINAPI DIBPaletteType(LPCVOID lpbi);
+
+/* DIBIsCmyk (ordinal 60), header pointer: 1 when biSize is 108 and the
+ * colour-space type at offset 56 is 2, else 0. */
+KELM3_API BOOL WINAPI DIBIsCmyk(LPCVOID lpbi);
+
+/* DIBPixelPtr (ordinal 65), header pointer: address of the byte holding pixel
+ * x of row y (memory order). Unsigned 32-bit arithmetic, no bounds test; the
+ * colour table is counted as biClrUsed entries, or 2^biBitCount below 16 bits
+ * when biClrUsed is 0. For the two-plane form it addresses the first plane. */
+KELM3_API LPBYTE WINAPI DIBPixelPtr(LPVOID lpbi, UINT x, UINT y);
+
+/* DIBNormalize (ordinal 71): turns a bottom-up uncompressed image of at most
+ * 8 bits whose table is white, black into the same picture with the table
+ * black, white (all pixel bits inverted). A 4- or 8-bit image with that
+ * two-entry table has indices 0 and 1 swapped instead. Top-down images and
+ * all others are left unchanged. */
+KELM3_API void WINAPI DIBNormalize(HGLOBAL hDib);
+
+/* ---------------------------------------------------------------------------
+ * Creation and lifetime
+ * ------------------------------------------------------------------------- */
+
+/* CopyHandle (ordinal 3): a new movable block of the same size and bytes as
+ * any global memory block, or NULL. */
+KELM3_API HGLOBAL WINAPI CopyHandle(HGLOBAL hMem);
+
+/* CreateCompatibleDIB (ordinal 5): a new image with the header, masks and
+ * colour table of hSrc and the given width and height, sized for
+ * uncompressed rows. Pixels are uninitialised except that row padding is 0.
+ * NULL when hSrc is null or unusable, when height is negative (the size
+ * cannot be allocated), when the size does not fit 32 bits, or on failure. */
+KELM3_API HGLOBAL WINAPI CreateCompatibleDIB(HGLOBAL hSrc, UINT width, LONG height);
+
+/* CreateDIB (ordinal 6): a new bottom-up (height > 0) or top-down (height < 0)
+ * image with the default colour table of its depth (black/white, standard 16
+ * colours, default 256 colours). Flags KELM3_CREATE_*. A bit count above 32
+ * without KELM3_CREATE_TWOPLANE also gives the two-plane form with half the
+ * count per plane. Accepted depths per plane: 1, 4, 8, 16, 24, 32 (two-plane:
+ * 8, 24, 32); other depths, a negative width and sizes that do not fit the
+ * 32-bit header fields give NULL. A width or height of 0 makes an image with
+ * no pixels. */
+KELM3_API HGLOBAL WINAPI CreateDIB(LONG width, LONG height, UINT bitCount, int flags);
+
+/* DIBFree (ordinal 66): releases a block (locked or not, as GlobalFree does).
+ * NULL on success or for a NULL handle; the handle itself when it cannot be
+ * freed (a handle that is not a global memory block). */
+KELM3_API HGLOBAL WINAPI DIBFree(HGLOBAL hDib);
+
+/* ---------------------------------------------------------------------------
+ * CMYK
+ * ------------------------------------------------------------------------- */
+
+/* DIBCmyk2Rgb (ordinal 61), header pointer of a locked 32-bit CMYK image:
+ * converts every pixel to blue, green, red, 0 in place and sets the
+ * colour-space type to 1. The caller checks DIBIsCmyk first. Top-down images
+ * convert the same way. When lpbi lies in a global block whose size does not
+ * hold the pixels, nothing is changed. */
+KELM3_API void WINAPI DIBCmyk2Rgb(LPVOID lpbi);
+
+/* ---------------------------------------------------------------------------
+ * Public pixel API
+ *
+ * Coordinates are signed: x from 0 at the left, y the row in memory order.
+ * A coordinate is valid when 0 <= x < biWidth and 0 <= y < biHeight; a
+ * top-down image therefore has no valid row. Out-of-range calls do nothing.
+ * Raw values are those of the layout: a 32-bit 0/1 at 1 bit, one byte index at
+ * 4 and 8 bits, the stored word, 3 or 4 stored bytes, a 16-bit grey (two-plane
+ * 8 bits) or an Rgbq16 (two-plane 24 and 32 bits); raw buffers hold 8 bytes.
+ * ------------------------------------------------------------------------- */
+
+/* RWOpenDIB (ordinal 47): opens pixel access on an uncompressed (BI_RGB or
+ * BI_BITFIELDS) image with a 40- or 108-byte header at 1, 4, 8, 16, 24 or 32
+ * bits, or two-plane 8, 24 or 32 bits. The image stays locked until RWClose:
+ * do not free or resize it meanwhile. NULL when the layout is unsupported, the
+ * block is too small for it, or memory runs out. */
+KELM3_API LPTRDIB WINAPI RWOpenDIB(HGLOBAL hDib);
+
+/* RWClose (ordinal 48): unlocks the image and frees the record. Returns NULL. */
+KELM3_API LPTRDIB WINAPI RWClose(LPTRDIB lpRW);
+
+/* RWGetPixel (ordinal 49): colour word of pixel (x, y), red in bits 0-7,
+ * green 8-15, blue 16-23; 0xFFFFFFFF outside the image. */
+KELM3_API DWORD WINAPI RWGetPixel(LPTRDIB lpRW, int x, int y);
+
+/* RWSetPixel (ordinal 50): writes a colour word (bits 24-31 give the fourth
+ * channel of 32-bit pixels); palette images take the nearest table entry. */
+KELM3_API void WINAPI RWSetPixel(LPTRDIB lpRW, int x, int y, DWORD colour);
+
+/* RWGetPixelIndex / RWSetPixelIndex (ordinals 51, 52): raw pixel value. */
+KELM3_API void WINAPI RWGetPixelIndex(LPTRDIB lpRW, int x, int y, LPVOID lpRaw);
+KELM3_API void WINAPI RWSetPixelIndex(LPTRDIB lpRW, int x, int y, LPCVOID lpRaw);
+
+/* RWGetPixelRGB16 / RWSetPixelRGB16 (ordinals 53, 54): one pixel as Rgbq16. */
+KELM3_API void WINAPI RWGetPixelRGB16(LPTRDIB lpRW, int x, int y, Rgbq16 *lpColour);
+KELM3_API void WINAPI RWSetPixelRGB16(LPTRDIB lpRW, int x, int y, const Rgbq16 *lpColour);
+
+/* RWGetLineRGB16 / RWSetLineRGB16 (ordinals 55, 56): pixels x .. x+count-1 of
+ * row y, count clipped to the row; array elements past the clipped count are
+ * not touched. A count of 0 or less transfers nothing. */
+KELM3_API void WINAPI RWGetLineRGB16(LPTRDIB lpRW, int x, int y, int count, Rgbq16 *lpLine);
+KELM3_API void WINAPI RWSetLineRGB16(LPTRDIB lpRW, int x, int y, int count, const Rgbq16 *lpLine);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KELM3_H */

@@ -1,0 +1,2 @@
+#include "kelm3.h"
+int main() { return 0; }
