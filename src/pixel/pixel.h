@@ -37,14 +37,46 @@ struct TRDIB {
     FnRgbq16ToPixel fnRgbq16ToPixel;
     FnGetLineRgbq16 fnGetLineRgbq16;
     FnSetLineRgbq16 fnSetLineRgbq16;
-    // BI_BITFIELDS at 16 bits: lowest set bit and number of set bits of the
-    // red, green and blue masks.
+    // BI_BITFIELDS at 16 bits: the masks cut to the 16 bits a pixel word
+    // holds, with the lowest set bit and the number of set bits of each
+    // (red, green, blue). A zero mask has shift 0 and 0 bits.
     BYTE maskShift[3];
     BYTE maskBits[3];
     DWORD masks[3];
+    // Colour-table entries from lppal on that lie inside the block (at most
+    // 256): a palette lookup of a higher index reads black instead of
+    // whatever follows the block.
+    UINT PaletteReadable;
+    // Entries the nearest-colour scan considers: the table, but no more than
+    // a pixel of this depth can address, so the index found is the index
+    // stored.
+    UINT PaletteSearchable;
+    int Format;                      // kelm::PixelFormat the routines were chosen for
 };
 
 namespace kelm {
+
+// The layouts the accessor tells apart; each has its own routine set.
+enum PixelFormat : int {
+    kFmtNone = 0,
+    kFmt1BlackWhite,   // 1 bit, palette type 2
+    kFmt1WhiteBlack,   // 1 bit, palette type 3
+    kFmt1Palette,      // 1 bit, any other table
+    kFmt4Palette,
+    kFmt8Default,      // 8 bits, the default 256-colour table
+    kFmt8GreyDown,     // 8 bits, descending grey ramp
+    kFmt8GreyUp,       // 8 bits, ascending grey ramp
+    kFmt8Palette,
+    kFmt16Rgb555,
+    kFmt16Bitfields,
+    kFmt24,
+    kFmt32,
+    kFmt32Cmyk,
+    kFmtPlane8,        // two-plane 16-bit grey
+    kFmtPlane24,       // two-plane 16 bits per blue, green, red
+    kFmtPlane32,       // two-plane 16 bits per channel, four channels
+    kFmtCount
+};
 
 // Entries of the nearest-colour cache: one 16-bit entry for each combination
 // of the top 6 bits of red, green and blue.
@@ -54,11 +86,24 @@ inline constexpr size_t kInversionCacheBytes = kInversionCacheEntries * 2;
 // Opens rd (zero-filled) on the image; false and nothing locked on failure.
 bool trdib_open(HGLOBAL hDib, TRDIB* rd);
 // Frees the nearest-colour cache and unlocks the image. Harmless on a record
-// whose open failed.
+// whose open failed, and on one already closed.
 void trdib_close(TRDIB* rd);
+
+// Which routine set the layout cached in rd calls for (kFmtNone when the
+// depth is not supported), and installing that set with its format data.
+PixelFormat pixel_format_of(const TRDIB* rd);
+void install_routines(TRDIB* rd, PixelFormat format);
+
+// The plain line routines: one slot call per pixel through rd's own
+// fngetPixel/fnPixelToRgbq16 and fnRgbq16ToPixel/fnSetPixe. Every
+// specialised line routine must agree with these.
+void generic_get_line(TRDIB* rd, int x, int y, int count, Rgbq16* out);
+void generic_set_line(TRDIB* rd, int x, int y, int count, const Rgbq16* in);
 
 // Nearest palette entry to a colour word (red bits 0-7, green 8-15, blue
 // 16-23); the colour word itself at 16 bits and more.
 UINT nearest_colour(TRDIB* rd, DWORD colour);
+// The linear scan behind nearest_colour, without the cache.
+UINT scan_palette(const TRDIB* rd, DWORD colour);
 
 }  // namespace kelm
