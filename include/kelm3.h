@@ -28,6 +28,7 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+#include <mmsystem.h> /* HMMIO, which WIN32_LEAN_AND_MEAN leaves out of windows.h */
 #ifndef KELM3_API
 #define KELM3_API
 #endif
@@ -199,6 +200,100 @@ KELM3_API void WINAPI RWSetPixelRGB16(LPTRDIB lpRW, int x, int y, const Rgbq16 *
  * not touched. A count of 0 or less transfers nothing. */
 KELM3_API void WINAPI RWGetLineRGB16(LPTRDIB lpRW, int x, int y, int count, Rgbq16 *lpLine);
 KELM3_API void WINAPI RWSetLineRGB16(LPTRDIB lpRW, int x, int y, int count, const Rgbq16 *lpLine);
+
+/* ---------------------------------------------------------------------------
+ * BMP input and output
+ *
+ * A BMP file is a 14-byte BITMAPFILEHEADER ("BM", bfSize, two reserved words,
+ * bfOffBits: the offset of the pixel array from the file header) followed by
+ * a packed DIB whose pixel array starts at bfOffBits. Streams are mmio
+ * handles: disk files or memory files (kelm3_win32.h on Linux).
+ *
+ * Hostile files. The reader and the decoder never read or write outside their
+ * buffers, whatever the file holds. In detail:
+ * - Accepted: header sizes 12 (OS/2 core, converted to 40), 40 and 108; 1, 4,
+ *   8, 16, 24, 32 bits in one plane, two-plane 8, 24, 32 bits (BI_RGB);
+ *   BI_RGB, BI_RLE8 at 8 bits, BI_RLE4 at 4 bits, BI_BITFIELDS at 16 and 32
+ *   bits; a width of 0 or more; biClrUsed up to 65535. Anything else (other
+ *   header sizes, 2 or 64 bits, JPEG/PNG/RLE24/alpha-bit-field compression,
+ *   a negative width, other plane counts, more than 65535 colours) gives NULL.
+ * - Sizes are computed in 64 bits; a pixel array or block above 2^31 - 1 bytes
+ *   gives NULL.
+ * - The block is sized from the layout, not from biSizeImage: uncompressed
+ *   images get exactly |height| x stride x planes bytes of pixels and that
+ *   biSizeImage; RLE images keep their stored size, cut to the bytes the
+ *   stream holds. A stored biSizeImage that claims more is ignored.
+ * - Truncated files: a file that ends inside the file header or the DIB
+ *   header gives NULL. Masks, colour entries and pixel bytes the file does
+ *   not supply are zero; but an uncompressed image whose file supplies less
+ *   than its pixel array needs is refused (NULL) when the missing part exceeds
+ *   both 16 MiB and the part supplied, so a small file cannot make the library
+ *   allocate more than 16 MiB beyond twice its own size.
+ * - RLE: decoding stops at end-of-bitmap, at the end of the encoded bytes, or
+ *   at the first write that would leave the pixel array (the part that fits is
+ *   written); the partial result is returned. Pixels the stream skips (delta,
+ *   end of line, early end) are colour index 0. An image whose decoded size
+ *   exceeds 128 x (encoded bytes) + 16 MiB, more than any stream of that length
+ *   can fill with runs, is not decoded (DIBFromRle gives NULL, LoadDIB the
+ *   compressed image). Runs flow past the end of a row into its padding and
+ *   the next row; end of line always goes to the start of the row after the
+ *   one the line started in.
+ * ------------------------------------------------------------------------- */
+
+/* LoadDIB (ordinal 24): reads a BMP file, or a headerless packed DIB, from an
+ * open stream positioned at its first byte. The stream stays open, after the
+ * last byte read. Returns a new image: 40- or 108-byte header (core headers
+ * converted: biWidth/biHeight from the unsigned 16-bit fields, biClrUsed =
+ * biClrImportant = the colour count), RGBQUAD colour table, biClrUsed
+ * completed, biClrImportant 1 turned to 0, masks after the header under
+ * BI_BITFIELDS (a 108-byte header file whose bfOffBits leaves no room for
+ * masks after the header has them taken from inside the header), pixels from
+ * bfOffBits (a gap before them is skipped), top-down rows turned bottom-up
+ * (positive height). RLE8/RLE4 images with a 40-byte header are decoded as by
+ * DIBFromRle; when that cannot be done (108-byte header, negative height,
+ * implausible size, no memory) the image is returned compressed as stored,
+ * its biSizeImage cut to the bytes the stream held. NULL for a null stream,
+ * a header that cannot be read in full, an unsupported layout (see above), or
+ * a failed allocation; nothing then stays allocated. */
+KELM3_API HGLOBAL WINAPI LoadDIB(HMMIO hmmio);
+
+/* LoadDIBFromFile (ordinal 25): opens the file (MMIO_READ | MMIO_DENYWRITE),
+ * calls LoadDIB and closes it. NULL for a null or empty name, a file that
+ * cannot be opened, or LoadDIB's failures. */
+KELM3_API HGLOBAL WINAPI LoadDIBFromFile(LPCSTR lpszFileName);
+
+/* LoadDIBResource (ordinal 26): copies the RT_BITMAP resource lpszName (a
+ * string or MAKEINTRESOURCE identifier) of module hInstance, byte for byte,
+ * into a new movable block; nothing is completed or decoded. NULL when the
+ * resource is missing, cannot be loaded, is shorter than 40 bytes or does not
+ * start with a 40-byte header (a core header gives NULL). On Linux resources
+ * are attached with kelm3_AddResource. */
+KELM3_API HGLOBAL WINAPI LoadDIBResource(HINSTANCE hInstance, LPCSTR lpszName);
+
+/* DIBFromRle (ordinal 12): a new uncompressed copy of an image: BI_RLE8 at 8
+ * bits and BI_RLE4 at 4 bits are decoded (rules above), BI_RGB is copied. The
+ * result has the source's header, masks and colour table, biCompression 0 and
+ * biSizeImage for uncompressed rows; the source is unchanged. NULL for a null
+ * or unusable handle, a negative height, other compressions or bit counts
+ * (BI_BITFIELDS included), an implausible RLE size, or no memory. */
+KELM3_API HGLOBAL WINAPI DIBFromRle(HGLOBAL hDib);
+
+/* SaveDIB (ordinal 28): writes the image to an open stream as a BMP file:
+ * "BM", bfSize = 14 + image bytes, reserved 0, bfOffBits = 14 + biSize +
+ * DIBPaletteSize + 12 under BI_BITFIELDS, then header, masks, colour table
+ * and pixels as held (compressed images stay compressed; nothing is
+ * completed). The image bytes are those its layout declares (pixels:
+ * |height| x stride x planes, or the stored biSizeImage of RLE data), not any
+ * excess of the block. Returns 1 when everything was written, 0 for a null
+ * stream or image, an image whose layout does not fit its block, or a short
+ * write (what was written stays). The stream stays open after the bytes. */
+KELM3_API BOOL WINAPI SaveDIB(HMMIO hmmio, HGLOBAL hDib);
+
+/* SaveDIBToFile (ordinal 29): creates or truncates the file (MMIO_CREATE |
+ * MMIO_READWRITE), calls SaveDIB and closes it. Returns 0, without touching
+ * the file, for a null or empty name and for an image SaveDIB would refuse;
+ * 0 when the file cannot be opened; else SaveDIB's result. */
+KELM3_API BOOL WINAPI SaveDIBToFile(LPCSTR lpszFileName, HGLOBAL hDib);
 
 #ifdef __cplusplus
 }

@@ -63,6 +63,10 @@ typedef HANDLE HMODULE;
 
 typedef DWORD COLORREF;
 
+typedef LONG_PTR LPARAM;
+typedef UINT_PTR WPARAM;
+typedef LONG_PTR LRESULT;
+
 #ifndef TRUE
 #define TRUE 1
 #endif
@@ -195,6 +199,146 @@ KELM3_API HGLOBAL WINAPI GlobalFree(HGLOBAL hMem);
 KELM3_API HGLOBAL WINAPI GlobalHandle(LPCVOID pMem);
 KELM3_API HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes);
 KELM3_API HLOCAL WINAPI LocalFree(HLOCAL hMem);
+
+/* Multimedia file I/O: the stream type of LoadDIB and SaveDIB.
+ *
+ * Two kinds of file, as in Win32: disk files (fccIOProc 0 or FOURCC_DOS, a
+ * file name) and memory files (fccIOProc FOURCC_MEM, the caller's pchBuffer
+ * and cchBuffer, no name). Supported open flags: the access modes MMIO_READ,
+ * MMIO_WRITE, MMIO_READWRITE; MMIO_CREATE (create or truncate); the share
+ * modes MMIO_COMPAT, MMIO_EXCLUSIVE, MMIO_DENYWRITE, MMIO_DENYREAD,
+ * MMIO_DENYNONE, enforced among the mmio handles of the process; and
+ * MMIO_ALLOCBUF, accepted and ignored (the system buffers disk files).
+ * MMIO_PARSE, MMIO_DELETE, MMIO_EXIST, MMIO_GETTEMP and custom I/O procedures
+ * (pIOProc) are not supported: mmioOpenA returns NULL with wErrorRet
+ * MMSYSERR_INVALFLAG or MMSYSERR_INVALPARAM.
+ *
+ * A memory file's size is cchBuffer (0 after MMIO_CREATE, then as far as it
+ * has been written); reads stop at its size and writes at the end of the
+ * buffer, short counts reporting both. When pchBuffer is NULL the library
+ * allocates a zero-filled buffer of cchBuffer bytes, which grows by at least
+ * adwInfo[0] bytes when a write needs room and adwInfo[0] is not 0; the
+ * caller's own buffer never grows. Seeking a memory file outside 0..buffer
+ * size fails. mmioSeek returns the new position or -1; SEEK_END counts lOffset
+ * from the end of the file (pass 0 for the size: Wine counts it backwards).
+ * mmioRead and mmioWrite return the bytes transferred, 0 at the end of the
+ * data, -1 on error (a bad handle, a negative count, a file not open for that
+ * access). mmioClose returns 0, or MMSYSERR_INVALHANDLE. */
+typedef DWORD FOURCC;
+typedef char *HPSTR;
+typedef UINT MMRESULT;
+typedef HANDLE HTASK;
+typedef struct HMMIO__ *HMMIO;
+typedef LRESULT(CALLBACK *LPMMIOPROC)(LPSTR lpmmioinfo, UINT uMsg, LPARAM lParam1, LPARAM lParam2);
+
+#pragma pack(push, 1)
+typedef struct _MMIOINFO {
+    DWORD dwFlags;
+    FOURCC fccIOProc;
+    LPMMIOPROC pIOProc;
+    UINT wErrorRet;
+    HTASK htask;
+    LONG cchBuffer;
+    HPSTR pchBuffer;
+    HPSTR pchNext;
+    HPSTR pchEndRead;
+    HPSTR pchEndWrite;
+    LONG lBufOffset;
+    LONG lDiskOffset;
+    DWORD adwInfo[3];
+    DWORD dwReserved1;
+    DWORD dwReserved2;
+    HMMIO hmmio;
+} MMIOINFO, *PMMIOINFO, *LPMMIOINFO;
+#pragma pack(pop)
+typedef const MMIOINFO *LPCMMIOINFO;
+
+#define mmioFOURCC(c0, c1, c2, c3) \
+    ((DWORD)(BYTE)(c0) | ((DWORD)(BYTE)(c1) << 8) | ((DWORD)(BYTE)(c2) << 16) | ((DWORD)(BYTE)(c3) << 24))
+#define FOURCC_DOS mmioFOURCC('D', 'O', 'S', ' ')
+#define FOURCC_MEM mmioFOURCC('M', 'E', 'M', ' ')
+
+#define MMIO_RWMODE 0x00000003
+#define MMIO_SHAREMODE 0x00000070
+#define MMIO_READ 0x00000000
+#define MMIO_WRITE 0x00000001
+#define MMIO_READWRITE 0x00000002
+#define MMIO_COMPAT 0x00000000
+#define MMIO_EXCLUSIVE 0x00000010
+#define MMIO_DENYWRITE 0x00000020
+#define MMIO_DENYREAD 0x00000030
+#define MMIO_DENYNONE 0x00000040
+#define MMIO_CREATE 0x00001000
+#define MMIO_PARSE 0x00000100
+#define MMIO_DELETE 0x00000200
+#define MMIO_EXIST 0x00004000
+#define MMIO_ALLOCBUF 0x00010000
+#define MMIO_GETTEMP 0x00020000
+#define MMIO_DIRTY 0x10000000
+#define MMIO_FHOPEN 0x0010
+
+#define MMSYSERR_NOERROR 0
+#define MMSYSERR_INVALHANDLE 5
+#define MMSYSERR_NOMEM 7
+#define MMSYSERR_INVALFLAG 10
+#define MMSYSERR_INVALPARAM 11
+#define MMIOERR_BASE 256
+#define MMIOERR_FILENOTFOUND (MMIOERR_BASE + 1)
+#define MMIOERR_OUTOFMEMORY (MMIOERR_BASE + 2)
+#define MMIOERR_CANNOTOPEN (MMIOERR_BASE + 3)
+#define MMIOERR_CANNOTCLOSE (MMIOERR_BASE + 4)
+#define MMIOERR_CANNOTREAD (MMIOERR_BASE + 5)
+#define MMIOERR_CANNOTWRITE (MMIOERR_BASE + 6)
+#define MMIOERR_CANNOTSEEK (MMIOERR_BASE + 7)
+#define MMIOERR_CANNOTEXPAND (MMIOERR_BASE + 8)
+#define MMIOERR_PATHNOTFOUND (MMIOERR_BASE + 11)
+#define MMIOERR_ACCESSDENIED (MMIOERR_BASE + 12)
+#define MMIOERR_SHARINGVIOLATION (MMIOERR_BASE + 13)
+#define MMIOERR_TOOMANYOPENFILES (MMIOERR_BASE + 15)
+
+#ifndef SEEK_SET
+#define SEEK_SET 0
+#define SEEK_CUR 1
+#define SEEK_END 2
+#endif
+
+KELM3_API HMMIO WINAPI mmioOpenA(LPSTR szFilename, LPMMIOINFO lpmmioinfo, DWORD dwOpenFlags);
+KELM3_API LONG WINAPI mmioRead(HMMIO hmmio, HPSTR pch, LONG cch);
+KELM3_API LONG WINAPI mmioWrite(HMMIO hmmio, const char *pch, LONG cch);
+KELM3_API LONG WINAPI mmioSeek(HMMIO hmmio, LONG lOffset, int iOrigin);
+KELM3_API MMRESULT WINAPI mmioClose(HMMIO hmmio, UINT wFlags);
+
+/* Resources. A module's resources are the entries an application attached to
+ * its module handle with kelm3_AddResource (Linux has no resource section);
+ * FindResourceA, LoadResource, LockResource, SizeofResource and FreeResource
+ * then behave as in Win32. Names and types are strings, matched without regard
+ * to ASCII case, "#123" standing for the integer 123, or integer identifiers
+ * made with MAKEINTRESOURCEA. The module handle is only a key: any value,
+ * NULL included, names one table. LoadResource returns a handle that
+ * LockResource turns into a pointer to the data; the data stays valid until
+ * the resource is replaced or removed. FreeResource does nothing and returns
+ * FALSE, as in Win32. */
+typedef struct HRSRC__ *HRSRC;
+
+#define IS_INTRESOURCE(r) ((((ULONG_PTR)(r)) >> 16) == 0)
+#define MAKEINTRESOURCEA(i) ((LPSTR)(ULONG_PTR)((WORD)(i)))
+#define MAKEINTRESOURCE MAKEINTRESOURCEA
+#define RT_BITMAP MAKEINTRESOURCEA(2)
+#define RT_RCDATA MAKEINTRESOURCEA(10)
+
+KELM3_API HRSRC WINAPI FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType);
+KELM3_API HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo);
+KELM3_API LPVOID WINAPI LockResource(HGLOBAL hResData);
+KELM3_API DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo);
+KELM3_API BOOL WINAPI FreeResource(HGLOBAL hResData);
+
+/* kelm3_AddResource (Linux only): attaches a copy of cbData bytes at lpData to
+ * hModule as the resource lpName of type lpType (names as above), replacing a
+ * resource of the same module, type and name. With lpData NULL it removes that
+ * resource instead. Returns TRUE, or FALSE for a NULL or empty string name or
+ * type, a removal that finds nothing, or a failed allocation. Pointers from
+ * LockResource on a replaced or removed resource become invalid. */
+KELM3_API BOOL WINAPI kelm3_AddResource(HMODULE hModule, LPCSTR lpName, LPCSTR lpType, LPCVOID lpData, DWORD cbData);
 
 #ifdef __cplusplus
 }

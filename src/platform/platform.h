@@ -12,6 +12,7 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <mmsystem.h>
 #else
 #include "kelm3_win32.h"
 #include "platform/linux/kernel32.h"
