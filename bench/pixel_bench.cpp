@@ -1,7 +1,6 @@
-// Throughput of the pixel accessor: whole-row RWGetLineRGB16/RWSetLineRGB16
-// per layout in Mpixel/s, the specialised line routines beside the plain
-// per-pixel path they replace, and the nearest-colour search with its cache
-// warm against the bare table scan.
+// Throughput of the pixel accessor: whole-row RWGetLineRGB16/RWSetLineRGB16 per
+// layout, the specialised line routines beside the per-pixel path they replace,
+// and the nearest-colour search with a warm cache against the bare table scan.
 #include <benchmark/benchmark.h>
 
 #include <cstring>

@@ -1,8 +1,6 @@
-// The pixel accessor from inside: every layout is checked against a reference
-// model of the storage and the conversions written here from the layout rules
-// (not from the library), every specialised line routine against the plain
-// per-pixel path, and the nearest-colour cache and failure paths against the
-// memory layer's test hooks.
+// The pixel accessor from inside: every layout against a reference model of
+// storage and conversions written here, every specialised line routine against
+// the per-pixel path, the nearest-colour cache and failures via the memory hooks.
 #include <gtest/gtest.h>
 
 #include <array>

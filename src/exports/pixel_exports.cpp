@@ -42,7 +42,7 @@ KELM3_API LPTRDIB WINAPI RWOpenDIB(HGLOBAL hDib)
 KELM3_API LPTRDIB WINAPI RWClose(LPTRDIB lpRW)
 {
     if (lpRW) {
-        trdib_close(lpRW);
+        guarded_void([&] { trdib_close(lpRW); });
         LocalFree(lpRW);
     }
     return nullptr;

@@ -1,7 +1,6 @@
-// Opening and closing of the pixel accessor. Open locks the image for the
-// life of the record, so it first proves that everything any routine can reach
-// (header, masks, colour table, both planes) lies inside the block: the
-// routines themselves test no bounds.
+// Opening and closing of the pixel accessor. The routines test no bounds, so
+// open first proves that all they can reach (header, masks, colour table, both
+// planes) lies inside the block it keeps locked.
 #include <algorithm>
 
 #include "pixel/pixel.h"

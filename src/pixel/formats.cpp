@@ -1,8 +1,6 @@
-// The per-format routines of the pixel accessor. Each format is a traits type
-// naming how its raw values sit in a row (storage), how they become Rgbq16 and
-// back (conversion) and, where it pays, its own line routines; one generic body
-// turns every traits type into the six routine slots, and a constexpr table
-// indexed by PixelFormat holds the result, so a format is chosen once per image.
+// The per-format routines of the pixel accessor: each format is a traits type
+// (storage, conversions, optional own line routines) that one generic body turns
+// into six slots, gathered in a constexpr table so a format is chosen once per image.
 #include <algorithm>
 #include <array>
 #include <bit>

@@ -1,7 +1,6 @@
-// Palette inversion: the colour-table entry nearest to a colour by squared
-// distance over 8-bit blue, green and red, remembered per record in a 512 KB
-// discardable cache keyed by the top six bits of each channel (2^18 16-bit
-// entries), so repeated colours cost one lookup instead of a table scan.
+// Palette inversion: the table entry nearest a colour by squared RGB distance,
+// remembered per record in a 512 KB discardable cache keyed by the top six bits
+// of each channel (2^18 entries), so repeated colours cost a lookup, not a scan.
 #include "pixel/pixel.h"
 
 namespace kelm {
