@@ -24,6 +24,31 @@ const Command kCommands[] = {
      "                palette images take the nearest table entry\n"
      "  --json        print one JSON object instead of text\n",
      cmd_new},
+    {"info", "info FILE.bmp [--json]",
+     "Usage: kelm info FILE.bmp [--json]\n"
+     "\n"
+     "Loads a bitmap and shows its header as stored in the file and as the library\n"
+     "completes it (colour count, image size), the palette type, whether it is\n"
+     "CMYK, the stride and sizes, and the corner and centre pixels.\n"
+     "\n"
+     "  --json        print one JSON object instead of text\n",
+     cmd_info},
+    {"copy", "copy IN.bmp OUT.bmp",
+     "Usage: kelm copy IN.bmp OUT.bmp\n"
+     "\n"
+     "Loads IN and saves it as OUT, as the reader delivers it: RLE decoded,\n"
+     "top-down rows turned bottom-up, OS/2 headers converted.\n",
+     cmd_copy},
+    {"pixel", "pixel FILE.bmp X Y [COLOUR] [--json]",
+     "Usage: kelm pixel FILE.bmp X Y [COLOUR] [--json]\n"
+     "\n"
+     "Reads pixel X, Y (Y counts stored rows: 0 is the bottom line) through the\n"
+     "pixel API and prints its colour and raw value. With COLOUR it writes the\n"
+     "pixel and saves FILE again; palette images take the nearest table entry.\n"
+     "\n"
+     "  COLOUR        #RRGGBB, or a colour word 0x00BBGGRR\n"
+     "  --json        print one JSON object instead of text\n",
+     cmd_pixel},
 };
 
 void print_tool_help(FILE* out)
