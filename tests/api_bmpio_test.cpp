@@ -790,11 +790,26 @@ TEST(SaveDib, FailuresWriteNothingOrReportShortWrites)
     EXPECT_EQ(ok, FALSE);
     EXPECT_EQ(written, 0);
     EXPECT_EQ(SaveDIB(nullptr, d.get()), FALSE);
-    // Room for the file header and part of the image only.
+#ifndef _WIN32
+    // Room for the file header and part of the image only. (Wine's memory
+    // files wrap around to the start of the buffer instead of stopping.)
     save_to_memory(d.get(), 30, &ok, &written);
     EXPECT_EQ(ok, FALSE);
     save_to_memory(d.get(), 10, &ok, &written);
     EXPECT_EQ(ok, FALSE);
+#endif
+    // A stream that refuses writes: a file opened for reading.
+    const std::string path = temp_path("kelm3-api-readonly.bmp");
+    {
+        std::ofstream(path, std::ios::binary) << "x";
+        MMIOINFO mi;
+        std::memset(&mi, 0, sizeof mi);
+        HMMIO r = mmioOpenA(const_cast<LPSTR>(path.c_str()), &mi, MMIO_READ);
+        ASSERT_NE(r, nullptr);
+        EXPECT_EQ(SaveDIB(r, d.get()), FALSE);
+        mmioClose(r, 0);
+        std::remove(path.c_str());
+    }
     // A block too small for the layout its header declares.
     Dib small(block_of(concat({info(40, 40, 8, BI_RGB, 0, 2), Bytes(8), Bytes(10)})));
     save_to_memory(small.get(), 4096, &ok, &written);
