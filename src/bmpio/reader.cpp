@@ -145,9 +145,12 @@ void store_header(BYTE* p, const Header& h)
     st32(p, bih::ClrImportant, h.clrImportant);
 }
 
-// Turns `rows` rows of `stride` bytes upside down in place.
+// Turns `rows` rows of `stride` bytes upside down in place. A zero-width
+// image may still claim two billion rows: nothing to move, so no loop.
 void flip_rows(BYTE* bits, uint64_t rows, uint64_t stride)
 {
+    if (stride == 0)
+        return;
     for (uint64_t k = 0; k < rows / 2; ++k) {
         BYTE* a = bits + k * stride;
         BYTE* b = bits + (rows - 1 - k) * stride;
