@@ -152,6 +152,22 @@ TEST(LoadDibFaults, EveryAllocationCanFail)
     }
 }
 
+TEST(LoadDibFaults, ResourceCopyCanFail)
+{
+    static int module;
+    const Bytes file = bmp_file(3, 2, 24, BI_RGB, 0, 0, Bytes(16, 9));
+    ASSERT_TRUE(kelm3_AddResource(&module, "PIC", RT_BITMAP, file.data() + 14, static_cast<DWORD>(file.size() - 14)));
+    const size_t live = kelm::testing::live_blocks();
+    kelm::testing::fail_allocation(1);
+    EXPECT_EQ(LoadDIBResource(&module, "PIC"), nullptr);
+    kelm::testing::fail_allocation(0);
+    EXPECT_EQ(kelm::testing::live_blocks(), live);
+    EXPECT_EQ(kelm::testing::locked_blocks(), 0u);
+    kelm_test::Dib d(LoadDIBResource(&module, "PIC"));
+    ASSERT_TRUE(d);
+    EXPECT_EQ(kelm_test::block_bytes(d.get()), Bytes(file.begin() + 14, file.end()));
+}
+
 // Headers claiming every combination of extreme sizes, in files of a few
 // hundred bytes at most: each loads to NULL or to a block no larger than the
 // zero-fill allowance plus a small multiple of the file.
