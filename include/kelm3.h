@@ -173,7 +173,14 @@ KELM3_API void WINAPI DIBCmyk2Rgb(LPVOID lpbi);
  * BI_BITFIELDS) image with a 40- or 108-byte header at 1, 4, 8, 16, 24 or 32
  * bits, or two-plane 8, 24 or 32 bits. The image stays locked until RWClose:
  * do not free or resize it meanwhile. NULL when the layout is unsupported, the
- * block is too small for it, or memory runs out. */
+ * block is too small for it, or memory runs out.
+ * At 16 bits with BI_BITFIELDS only the low 16 bits of each mask count: a
+ * channel whose mask has none of them reads 0 and is never written; a mask
+ * with gaps takes its set bits from the lowest up, left-aligned in 16 bits,
+ * and writes stay within the mask. Colour-table indices whose entry would lie
+ * outside the block read as black, and palette writes choose among the first
+ * 2^bits entries only. NULL record or buffer pointers are ignored (RWGetPixel
+ * then returns 0xFFFFFFFF). */
 KELM3_API LPTRDIB WINAPI RWOpenDIB(HGLOBAL hDib);
 
 /* RWClose (ordinal 48): unlocks the image and frees the record. Returns NULL. */
