@@ -12,6 +12,10 @@ FUZZ_SECONDS=${KELM3_FUZZ_SECONDS:-60}
 START=$(date +%s)
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/kelm3-test.XXXXXX")
 export KELM3_WINEPREFIX="$WORK/wineprefix"
+# Each platform's API tests save bitmaps here and compare them, byte for byte,
+# with what the other platform saved.
+export KELM3_INTEROP_DIR="$WORK/interop"
+mkdir -p "$KELM3_INTEROP_DIR"
 
 declare -a RESULTS=()
 FAILED=0
@@ -81,12 +85,36 @@ install_tools() {
 # Build and test one preset.
 preset() {
     local p=$1
-    cmake --preset "$p" && cmake --build --preset "$p" && ctest --preset "$p"
+    cmake --preset "$p" && cmake --build --preset "$p" && ctest --preset "$p" | tee "$WORK/ctest-$p.log"
+}
+
+# Adds up what every ctest run reported, for the closing line.
+ctest_totals() {
+    cat "$WORK"/ctest-*.log 2>/dev/null | awk '
+        /tests passed, [0-9]+ tests? failed out of/ {
+            for (i = 1; i <= NF; i++) if ($i == "of") total += $(i + 1)
+            for (i = 1; i <= NF; i++) if ($i == "failed") { failed += $(i - 2) }
+        }
+        END { printf "%d passed, %d failed\n", total - failed, failed }'
 }
 
 win32() {
     sh cmake/wine-prefix.sh "$KELM3_WINEPREFIX" || { echo "cannot make a Wine prefix"; return 1; }
     preset win32-release
+}
+
+# The Linux build reads and compares the files the Win32 build saved (the
+# Win32 run already compared against the Linux files).
+interop() {
+    local out
+    out=$(build/linux-release/tests/kelm3_api_tests --gtest_filter='BmpInterop.*' 2>&1)
+    local rc=$?
+    echo "$out" | tail -5
+    if grep -q '\[  SKIPPED \]' <<<"$out"; then
+        echo "no Win32 files to compare with"
+        return 1
+    fi
+    return $rc
 }
 
 # ---------------------------------------------------------------------------
@@ -173,8 +201,10 @@ if step "tools" install_tools; then
     step "linux-asan" preset linux-asan
     if step "win32-release (Wine)" win32; then
         step "consumer (Win32, Wine)" consumer_win32
+        step "files Win32 -> Linux" interop
     else
         skip "consumer (Win32, Wine)" "win32-release failed"
+        skip "files Win32 -> Linux" "win32-release failed"
     fi
     if [ -f fuzz/CMakeLists.txt ]; then
         step "fuzz smoke" fuzz
@@ -186,6 +216,7 @@ fi
 TOTAL=$(($(date +%s) - START))
 log "summary"
 printf '%s\n' "${RESULTS[@]}"
+echo "ctest: $(ctest_totals)"
 if [ $FAILED -eq 0 ]; then
     printf 'kelm3 tests: PASSED (%d:%02d)\n' $((TOTAL / 60)) $((TOTAL % 60))
     exit 0
