@@ -262,13 +262,16 @@ inline DWORD colour_word(const Rgbq16* in)
 // otherwise one byte.
 template <unsigned RawBytes>
 struct Nearest {
-    static void from16(const TRDIB* rd, void* raw, const Rgbq16* in)
+    static void store(void* raw, UINT index)
     {
-        const UINT index = nearest_colour(const_cast<TRDIB*>(rd), colour_word(in));
         if constexpr (RawBytes == 4)
             store_u32(raw, index);
         else
             *static_cast<BYTE*>(raw) = static_cast<BYTE>(index);
+    }
+    static void from16(const TRDIB* rd, void* raw, const Rgbq16* in)
+    {
+        store(raw, nearest_colour(const_cast<TRDIB*>(rd), colour_word(in)));
     }
 };
 
@@ -400,12 +403,29 @@ struct Fmt1BlackWhite : Generic<Store1, BlackWhiteExpand, Threshold<false>> {
     }
 };
 struct Fmt1WhiteBlack : Generic<Store1, PaletteLookup, Threshold<true>> {};
-struct Fmt1Palette : Generic<Store1, PaletteLookup, Nearest<4>> {};
-struct Fmt4Palette : Generic<Store4, PaletteLookup, Nearest<1>> {};
+// Palette images written by nearest colour: the line writer keeps the
+// nearest-colour cache locked for the whole run, which is most of the cost
+// of a per-pixel search once the cache is warm.
+template <class S, unsigned RawBytes>
+struct PaletteNearest : Generic<S, PaletteLookup, Nearest<RawBytes>> {
+    static void set_line(TRDIB* rd, int x, int y, int count, const Rgbq16* in)
+    {
+        NearestSearch search(rd);
+        BYTE* row = row_of(rd, y);
+        for (int i = 0; i < count; ++i) {
+            alignas(8) BYTE raw[8] = {};
+            Nearest<RawBytes>::store(raw, search.find(colour_word(&in[i])));
+            S::write(rd, row, x + i, raw);
+        }
+    }
+};
+
+struct Fmt1Palette : PaletteNearest<Store1, 4> {};
+struct Fmt4Palette : PaletteNearest<Store4, 1> {};
 struct Fmt8Default : Generic<StoreBytes<1>, PaletteLookup, DefaultIndex> {};
 struct Fmt8GreyDown : Generic<StoreBytes<1>, PaletteLookup, GreyIndex<true>> {};
 struct Fmt8GreyUp : Generic<StoreBytes<1>, PaletteLookup, GreyIndex<false>> {};
-struct Fmt8Palette : Generic<StoreBytes<1>, PaletteLookup, Nearest<1>> {};
+struct Fmt8Palette : PaletteNearest<StoreBytes<1>, 1> {};
 struct Fmt16Rgb555 : Generic<StoreBytes<2>, Expand555, Pack555> {};
 struct Fmt16Bitfields : Generic<StoreBytes<2>, ExpandBitfields16, PackBitfields16> {};
 

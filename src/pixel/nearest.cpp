@@ -56,23 +56,33 @@ UINT scan_palette(const TRDIB* rd, DWORD colour)
     return result;
 }
 
+NearestSearch::NearestSearch(TRDIB* rd) : rd_(rd), cache_(rd->BitCount < 16 ? lock_cache(rd) : nullptr) {}
+
+NearestSearch::~NearestSearch()
+{
+    if (cache_)
+        GlobalUnlock(rd_->hPaletteInversionCache);
+}
+
+UINT NearestSearch::find(DWORD colour)
+{
+    if (rd_->BitCount >= 16)
+        return colour;
+    const DWORD key = ((colour & 0xFF) >> 2) | (((colour >> 8) & 0xFF) >> 2) << 6 | (((colour >> 16) & 0xFF) >> 2) << 12;
+    if (cache_ && cache_[key] != 0)
+        return cache_[key] & 0xFF;
+    const UINT result = scan_palette(rd_, colour);
+    if (cache_)
+        cache_[key] = static_cast<WORD>(kCacheValid + result);
+    return result;
+}
+
 UINT nearest_colour(TRDIB* rd, DWORD colour)
 {
     if (rd->BitCount >= 16)
         return colour;
-    WORD* cache = lock_cache(rd);
-    const DWORD key = ((colour & 0xFF) >> 2) | (((colour >> 8) & 0xFF) >> 2) << 6 | (((colour >> 16) & 0xFF) >> 2) << 12;
-    UINT result;
-    if (cache && cache[key] != 0) {
-        result = cache[key] & 0xFF;
-    } else {
-        result = scan_palette(rd, colour);
-        if (cache)
-            cache[key] = static_cast<WORD>(kCacheValid + result);
-    }
-    if (cache)
-        GlobalUnlock(rd->hPaletteInversionCache);
-    return result;
+    NearestSearch search(rd);
+    return search.find(colour);
 }
 
 }  // namespace kelm

@@ -103,6 +103,23 @@ void generic_set_line(TRDIB* rd, int x, int y, int count, const Rgbq16* in);
 // Nearest palette entry to a colour word (red bits 0-7, green 8-15, blue
 // 16-23); the colour word itself at 16 bits and more.
 UINT nearest_colour(TRDIB* rd, DWORD colour);
+
+// Holds a record's nearest-colour cache locked across a run of searches, so
+// that a row of palette writes locks it once instead of once a pixel. find()
+// answers exactly as nearest_colour does.
+class NearestSearch {
+public:
+    explicit NearestSearch(TRDIB* rd);
+    ~NearestSearch();
+    NearestSearch(const NearestSearch&) = delete;
+    NearestSearch& operator=(const NearestSearch&) = delete;
+    UINT find(DWORD colour);
+
+private:
+    TRDIB* rd_;
+    WORD* cache_;
+};
+
 // The linear scan behind nearest_colour, without the cache.
 UINT scan_palette(const TRDIB* rd, DWORD colour);
 
