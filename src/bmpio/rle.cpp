@@ -60,6 +60,32 @@ bool put_nibble(std::span<BYTE> target, const Cursor& c, uint64_t px, BYTE p)
     return true;
 }
 
+// The escapes both encodings share, after a zero count: 0 end of line, 1 end
+// of bitmap, 2 delta (two more bytes dx, dy). False, with the reason in
+// *end, when decoding stops.
+bool common_escape(ByteReader& in, Cursor& c, uint8_t code, uint64_t stride, RleEnd* end)
+{
+    switch (code) {
+    case 0:
+        c.advance_rows(stride);
+        c.x = 0;
+        return true;
+    case 1:
+        *end = RleEnd::EndOfBitmap;
+        return false;
+    default: {
+        uint8_t dx, dy;
+        if (!in.u8(&dx) || !in.u8(&dy)) {
+            *end = RleEnd::EndOfData;
+            return false;
+        }
+        c.x += dx;
+        c.advance_rows(dy * stride);
+        return true;
+    }
+    }
+}
+
 }  // namespace
 
 // RLE8: pairs (n, v). n > 0 repeats byte v n times; n = 0 is an escape: v = 0
@@ -79,33 +105,19 @@ RleEnd decode_rle8(std::span<const BYTE> source, std::span<BYTE> target, uint64_
             c.x += n;
             continue;
         }
-        switch (v) {
-        case 0:
-            c.advance_rows(stride);
-            c.x = 0;
-            break;
-        case 1:
-            return RleEnd::EndOfBitmap;
-        case 2: {
-            uint8_t dx, dy;
-            if (!in.u8(&dx) || !in.u8(&dy))
-                return RleEnd::EndOfData;
-            c.x += dx;
-            c.advance_rows(dy * stride);
-            break;
+        if (RleEnd end; v < 3) {
+            if (!common_escape(in, c, v, stride, &end))
+                return end;
+            continue;
         }
-        default: {
-            const std::span<const BYTE> bytes = in.take(v);
-            if (!copy_bytes(target, c.row + c.x, bytes))
-                return RleEnd::TargetFull;
-            if (bytes.size() < v)
-                return RleEnd::EndOfData;
-            c.x += v;
-            if (v & 1)
-                in.skip(1);  // runs are padded to a 16-bit boundary of the stream
-            break;
-        }
-        }
+        const std::span<const BYTE> bytes = in.take(v);
+        if (!copy_bytes(target, c.row + c.x, bytes))
+            return RleEnd::TargetFull;
+        if (bytes.size() < v)
+            return RleEnd::EndOfData;
+        c.x += v;
+        if (v & 1)
+            in.skip(1);  // runs are padded to a 16-bit boundary of the stream
     }
 }
 
@@ -129,38 +141,24 @@ RleEnd decode_rle4(std::span<const BYTE> source, std::span<BYTE> target, uint64_
             c.x += n;
             continue;
         }
-        switch (v) {
-        case 0:
-            c.advance_rows(stride);
-            c.x = 0;
-            break;
-        case 1:
-            return RleEnd::EndOfBitmap;
-        case 2: {
-            uint8_t dx, dy;
-            if (!in.u8(&dx) || !in.u8(&dy))
-                return RleEnd::EndOfData;
-            c.x += dx;
-            c.advance_rows(dy * stride);
-            break;
+        if (RleEnd end; v < 3) {
+            if (!common_escape(in, c, v, stride, &end))
+                return end;
+            continue;
         }
-        default: {
-            const unsigned byteCount = (v + 1u) / 2;
-            const std::span<const BYTE> bytes = in.take(byteCount);
-            const unsigned pixels = std::min<unsigned>(v, static_cast<unsigned>(bytes.size()) * 2);
-            for (unsigned i = 0; i < pixels; ++i) {
-                const BYTE b = bytes[i / 2];
-                if (!put_nibble(target, c, c.x + i, (i & 1) ? static_cast<BYTE>(b & 15) : static_cast<BYTE>(b >> 4)))
-                    return RleEnd::TargetFull;
-            }
-            if (pixels < v)
-                return RleEnd::EndOfData;
-            c.x += v;
-            if (byteCount & 1)
-                in.skip(1);
-            break;
+        const unsigned byteCount = (v + 1u) / 2;
+        const std::span<const BYTE> bytes = in.take(byteCount);
+        const unsigned pixels = std::min<unsigned>(v, static_cast<unsigned>(bytes.size()) * 2);
+        for (unsigned i = 0; i < pixels; ++i) {
+            const BYTE b = bytes[i / 2];
+            if (!put_nibble(target, c, c.x + i, (i & 1) ? static_cast<BYTE>(b & 15) : static_cast<BYTE>(b >> 4)))
+                return RleEnd::TargetFull;
         }
-        }
+        if (pixels < v)
+            return RleEnd::EndOfData;
+        c.x += v;
+        if (byteCount & 1)
+            in.skip(1);
     }
 }
 
