@@ -233,18 +233,29 @@ std::vector<HeaderCase> header_cases()
     c.push_back({"core header cut at 11 bytes", cutCore, false});
     c.push_back({"tiny core file (26 bytes after the file header)", bmp({core(2, 2, 1), {}, Bytes(6, 9), 0, Bytes(8)}),
                  true});
-    c.push_back({"2 bits per pixel", bmp({info(4, 2, 2, BI_RGB, 0, 4), {}, Bytes(16), 0, Bytes(8)}), false});
-    c.push_back({"64 bits per pixel", bmp({info(1, 1, 64), {}, {}, 0, Bytes(8)}), false});
-    c.push_back({"BI_JPEG", bmp({info(4, 2, 24, 4), {}, {}, 0, Bytes(32)}), false});
-    c.push_back({"BI_ALPHABITFIELDS", bmp({info(4, 2, 32, 6), {0xFF0000, 0xFF00, 0xFF, 0}, {}, 0, Bytes(32)}), false});
-    c.push_back({"RLE8 at 4 bits", bmp({info(4, 2, 4, BI_RLE8, 2), {}, Bytes(64), 0, Bytes{0, 1}}), false});
-    c.push_back({"BI_BITFIELDS at 24 bits", bmp({info(4, 2, 24, BI_BITFIELDS), {1, 2, 4}, {}, 0, Bytes(24)}), false});
-    c.push_back({"negative width", bmp({info(-4, 2, 8, BI_RGB, 0, 2), {}, Bytes(8), 0, px8}), false});
-    c.push_back({"three planes", bmp({info(4, 2, 8, BI_RGB, 0, 2, 0, false, 3), {}, Bytes(8), 0, px8}), false});
-    c.push_back({"biClrUsed 65536", bmp({info(4, 2, 8, BI_RGB, 0, 65536), {}, Bytes(1024), 0, px8}), false});
+    c.push_back({"2 bits per pixel", bmp({info(4, 2, 2, BI_RGB, 0, 4), {}, Bytes(16), 0, Bytes(8)}), true});
+    c.push_back({"64 bits per pixel", bmp({info(1, 1, 64), {}, {}, 0, Bytes(8)}), true});
+    c.push_back({"BI_JPEG", bmp({info(4, 2, 24, 4), {}, {}, 0, Bytes(32)}), true});
+    c.push_back({"BI_ALPHABITFIELDS", bmp({info(4, 2, 32, 6), {0xFF0000, 0xFF00, 0xFF, 0}, {}, 0, Bytes(32)}), true});
+    c.push_back({"RLE8 at 4 bits", bmp({info(4, 2, 4, BI_RLE8, 2), {}, Bytes(64), 0, Bytes{0, 1}}), true});
+    c.push_back({"BI_BITFIELDS at 24 bits", bmp({info(4, 2, 24, BI_BITFIELDS), {1, 2, 4}, {}, 0, Bytes(24)}), true});
+    c.push_back({"negative width", bmp({info(-4, 2, 8, BI_RGB, 0, 2), {}, Bytes(8), 0, px8}), true});
+    c.push_back({"three planes", bmp({info(4, 2, 8, BI_RGB, 0, 2, 0, false, 3), {}, Bytes(8), 0, px8}), true});
+    c.push_back({"biClrUsed 65536", bmp({info(4, 2, 8, BI_RGB, 0, 65536), {}, Bytes(1024), 0, px8}), true});
     c.push_back({"width x stride beyond 2^31",
                  bmp({info(3000000, 2000000, 24), {}, {}, 0, Bytes(64)}), false});
     c.push_back({"height INT_MIN", bmp({info(1, INT32_MIN, 8, BI_RGB, 0, 2), {}, Bytes(8), 0, Bytes(8)}), false});
+    c.push_back({"height INT_MIN, width 0", bmp({info(0, INT32_MIN, 8, BI_RGB, 0, 2), {}, Bytes(8), 0, {}}), false});
+    c.push_back({"RLE8 with height INT_MIN", bmp({info(4, INT32_MIN, 8, BI_RLE8, 4, 2), {}, Bytes(8), 0, Bytes{0, 0, 0, 1}}),
+                 false});
+    // Two planes of 24 or 32 bits with 2^31 rows: |height| x stride x 2
+    // passes 2^64 and once wrapped to a small size.
+    c.push_back({"two planes, 0x55555555 x INT_MIN x 24",
+                 bmp({info(0x55555555, INT32_MIN, 24, BI_RGB, 0, 0, 0, false, 2), {}, {}, 0, {}}), false});
+    c.push_back({"two planes, 2^30 x INT_MIN x 32",
+                 bmp({info(0x40000000, INT32_MIN, 32, BI_RGB, 0, 0, 0, false, 2), {}, {}, 0, {}}), false});
+    c.push_back({"two planes, 0x55555555 x INT_MAX x 24",
+                 bmp({info(0x55555555, INT32_MAX, 24, BI_RGB, 0, 0, 0, false, 2), {}, {}, 0, {}}), false});
     // 1.6 GB of pixels claimed by a file of a few dozen bytes: refused, not
     // zero-filled.
     c.push_back({"20000 x 20000 x 32 in a tiny file", bmp({info(20000, 20000, 32), {}, {}, 0, Bytes(16)}), false});
@@ -258,6 +269,68 @@ TEST(LoadDib, HeaderStageAcceptsAndRefuses)
         Dib d(load(c.file));
         EXPECT_EQ(d.get() != nullptr, c.loads);
     }
+}
+
+// What the reader does not decode (compressions it does not know, RLE at the
+// other depth, depths no export processes) it returns as stored: the header
+// with biClrUsed and biClrImportant completed, the masks, the table, and the
+// pixel bytes the stored size names, or the rows' size when that is 0, but
+// never more than the stream holds; biSizeImage then says how many.
+TEST(LoadDib, FormsItDoesNotDecodeComeBackAsStored)
+{
+    const struct {
+        const char* name;
+        Bytes header, table, pixels;
+        uint32_t clrUsed, sizeImage;  // as loaded
+        size_t pixelBytes;            // held by the block
+    } cases[] = {
+        {"2 bits", info(4, 2, 2, BI_RGB, 0, 4), ramp(16, 7), ramp(8, 5), 4, 8, 8},
+        {"RLE8 at 4 bits", info(4, 2, 4, BI_RLE8, 4), ramp(64, 3), Bytes{2, 0x12, 0, 1}, 16, 4, 4},
+        {"RLE4 at 8 bits", info(4, 2, 8, BI_RLE4, 6, 3), ramp(12, 3), Bytes{4, 0x12, 0, 0, 0, 1}, 3, 6, 6},
+        {"BI_JPEG, stored size", info(8, 8, 24, 4, 5), {}, Bytes{0xFF, 0xD8, 0xFF, 0xD9, 0, 9, 9}, 0, 5, 5},
+        {"BI_PNG, size 0: the rows' size", info(2, 2, 24, 5, 0), {}, ramp(40, 1), 0, 16, 16},
+        {"BI_PNG, size past the stream", info(2, 2, 24, 5, 1000), {}, ramp(10, 1), 0, 10, 10},
+        {"RLE8, two planes", info(4, 1, 8, BI_RLE8, 2, 2, 0, false, 2), ramp(8, 3), Bytes{0, 1}, 2, 2, 2},
+        // Decodable, but 2.5 GB of rows: kept compressed.
+        {"RLE8 of 50000 x 50000", info(50000, 50000, 8, BI_RLE8, 4, 2), ramp(8, 9), Bytes{0, 0, 0, 1}, 2, 4, 4},
+        {"RLE8 of 50000 x 50000, size 0", info(50000, 50000, 8, BI_RLE8, 0, 2), ramp(8, 9), Bytes{0, 0, 0, 1}, 2, 4, 4},
+        {"unknown compression 0xFFFFFFFF", info(1, 1, 8, 0xFFFFFFFF, 3, 2), ramp(8, 1), Bytes{1, 2, 3}, 2, 3, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Dib d(load(bmp({c.header, {}, c.table, 0, c.pixels})));
+        ASSERT_TRUE(d);
+        const Bytes b = block_bytes(d.get());
+        const size_t offset = 40 + c.table.size();
+        ASSERT_EQ(b.size(), offset + c.pixelBytes);
+        EXPECT_EQ(Bytes(b.begin() + 4, b.begin() + 20), Bytes(c.header.begin() + 4, c.header.begin() + 20)) << "fields";
+        EXPECT_EQ(get32(b, 20), c.sizeImage);
+        EXPECT_EQ(get32(b, 32), c.clrUsed);
+        EXPECT_EQ(Bytes(b.begin() + 40, b.begin() + static_cast<long>(offset)), c.table);
+        EXPECT_EQ(Bytes(b.begin() + static_cast<long>(offset), b.end()),
+                  Bytes(c.pixels.begin(), c.pixels.begin() + static_cast<long>(c.pixelBytes)));
+        // Nothing that processes pixels takes them; DIBFromRle only copies
+        // uncompressed ones.
+        EXPECT_EQ(RWOpenDIB(d.get()), nullptr);
+        if (get32(c.header, 16) != BI_RGB)
+            EXPECT_EQ(DIBFromRle(d.get()), nullptr);
+    }
+}
+
+// An OS/2 colour table cut short keeps every byte that arrived: with 28 of
+// its 48 bytes, entries 0-8 are whole and entry 9 has its blue byte.
+TEST(LoadDib, TruncatedCoreTableKeepsEveryByte)
+{
+    Bytes file = bmp({core(2, 1, 4), {}, ramp(48, 3, 1), 0, {}});
+    file.resize(14 + 12 + 28);
+    Dib d(load(file));
+    ASSERT_TRUE(d);
+    const Bytes b = block_bytes(d.get());
+    for (size_t i = 0; i < 16; ++i)
+        for (size_t k = 0; k < 3; ++k) {
+            const size_t n = 3 * i + k;
+            EXPECT_EQ(b[40 + 4 * i + k], n < 28 ? static_cast<uint8_t>(1 + 3 * n) : 0) << "entry " << i << " byte " << k;
+        }
 }
 
 TEST(LoadDib, NullStreamGivesNull)
@@ -717,6 +790,11 @@ TEST(DibFromRle, RefusesWhatItCannotDescribe)
         {"RLE data longer than the block", concat({info(2, 2, 8, BI_RLE8, 200, 2), Bytes(8), Bytes{0, 1}})},
         // 60000 x 60000 bytes from two bytes of codes.
         {"implausible decoded size", concat({info(60000, 60000, 8, BI_RLE8, 2, 2), Bytes(8), Bytes{0, 1}})},
+        // Two planes of 24 bits: |height| x stride x 2 once wrapped past 2^64
+        // to a size this small block seemed to hold.
+        {"two planes, 1436596963 x 2140097343",
+         concat({info(1436596963, 2140097343, 24, BI_RGB, 0, 0, 0, false, 2), Bytes(48296)})},
+        {"two planes, 0x55555555 x INT_MAX", concat({info(0x55555555, INT32_MAX, 24, BI_RGB, 0, 0, 0, false, 2), Bytes(48296)})},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -824,6 +902,12 @@ std::vector<std::pair<const char*, Bytes>> round_trip_images()
         {"1 bit", concat({info(9, 3, 1, BI_RGB, 12, 2), Bytes{0, 0, 0, 0, 255, 255, 255, 0}, ramp(12, 37)})},
         {"4 bits", concat({info(5, 2, 4, BI_RGB, 8, 16), ramp(64, 4), ramp(8, 29)})},
         {"8 bits, 20 colours", concat({info(3, 3, 8, BI_RGB, 12, 20), ramp(80, 3), ramp(12, 5)})},
+        // The colour count is the low 16 bits of biClrUsed: 0x10014 is 20.
+        {"8 bits, biClrUsed 0x10014", concat({info(3, 3, 8, BI_RGB, 12, 0x10014), ramp(80, 3), ramp(12, 5)})},
+        // Forms the library keeps but does not process come back as they went.
+        {"2 bits, 4 colours", concat({info(5, 2, 2, BI_RGB, 8, 4), ramp(16, 11), ramp(8, 3)})},
+        {"BI_JPEG data", concat({info(7, 7, 24, 4, 6), Bytes{0xFF, 0xD8, 0xFF, 0xE0, 0, 0x10}})},
+        {"RLE8 data at 4 bits", concat({info(4, 1, 4, BI_RLE8, 4, 16), ramp(64, 2), Bytes{2, 0x11, 0, 1}})},
         {"16 bits 5-5-5", concat({info(3, 2, 16, BI_RGB, 16), ramp(16, 9)})},
         {"16 bits 5-6-5", concat({info(3, 2, 16, BI_BITFIELDS, 16), Bytes{0, 0xF8, 0, 0, 0xE0, 7, 0, 0, 0x1F, 0, 0, 0},
                                   ramp(16, 9)})},

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <climits>
+#include <memory>
 
 #include "kelm3.h"
 #include "support/dib_builder.h"
@@ -187,6 +188,32 @@ TEST(DibQueries, PaletteTypes)
     }
     BITMAPINFOHEADER none = info_header(4, 4, 24);
     EXPECT_EQ(DIBPaletteType(&none), 0);
+}
+
+// A core header is 12 bytes: there is no compression field to read, so no
+// masks, and the table follows at once. The blocks are exact, so a read past
+// them is caught by the sanitizers.
+TEST(DibQueries, PaletteTypeOfCoreHeaders)
+{
+    const struct {
+        const char* what;
+        std::vector<uint8_t> table;  // RGBTRIPLEs read as the 4-byte entries they overlap
+        int type;
+    } cases[] = {
+        {"black then white", {0, 0, 0, 255, 255, 255}, 1},
+        {"white then black", {255, 255, 255, 0, 0, 0}, 3},
+        {"black, then white shifted by one", {0, 0, 0, 0, 255, 255, 255, 0}, 2},
+        // Bytes 16-19 read as a compression field would say BI_BITFIELDS.
+        {"3 where an info header has its compression", {0, 0, 0, 0, 3, 0, 0, 0}, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        BITMAPCOREHEADER bc{12, 4, 1, 1, 1};
+        std::unique_ptr<uint8_t[]> bytes(new uint8_t[20]());
+        std::memcpy(bytes.get(), &bc, 12);
+        std::memcpy(bytes.get() + 12, c.table.data(), c.table.size());
+        EXPECT_EQ(DIBPaletteType(bytes.get()), c.type);
+    }
 }
 
 TEST(DibQueries, PaletteTypeReadsTheTableAfterTheMasks)
@@ -420,6 +447,10 @@ TEST(CreateDib, RefusesUnusableDepthsAndSizes)
         {4, 4, 2, 0},           {4, 4, 0, 0},          {4, 4, 3, 0},           {4, 4, 40, 0},
         {4, 4, 16, 2},          {4, 4, 96, 0},         {-1, 4, 8, 0},          {100000, 100000, 32, 0},
         {0x7FFFFFFF, 1, 32, 0}, {1, INT_MIN, 8, 0},    {65536, 65536, 8, 0},   {4, 4, 0x80000008u, 2},
+        // Two planes: |height| x stride x 2 passes 2^64 and once wrapped to
+        // a 40-byte block, whose row-tail clearing then wrote far outside it.
+        {1431655765, INT_MIN, 24, 3}, {1431655765, INT_MIN, 24, 2}, {0x40000000, INT_MIN, 32, 3},
+        {1436596963, 2140097343, 48, 1}, {0, INT_MIN, 8, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << "x" << c.bits << " flags " << c.flags);
@@ -505,6 +536,11 @@ TEST(CreateCompatibleDib, RefusesWhatCannotBeMade)
     EXPECT_EQ(CreateCompatibleDIB(src.get(), 4, -4), nullptr);
     EXPECT_EQ(CreateCompatibleDIB(src.get(), 0x80000000u, 1), nullptr);
     EXPECT_EQ(CreateCompatibleDIB(src.get(), 100000, 100000), nullptr);
+    // Two planes of 24 bits at this size once wrapped to a small block.
+    Dib twoPlane(CreateDIB(1, 1, 24, KELM3_CREATE_TWOPLANE));
+    ASSERT_TRUE(twoPlane);
+    EXPECT_EQ(CreateCompatibleDIB(twoPlane.get(), 1436596963, 2140097343), nullptr);
+    EXPECT_EQ(CreateCompatibleDIB(twoPlane.get(), 0x55555555, 0x7FFFFFFF), nullptr);
     BITMAPCOREHEADER bc{12, 2, 2, 1, 24};
     BlockSpec core;
     core.header.resize(12);
@@ -605,13 +641,20 @@ TEST(DibNormalize, LeavesOtherImagesAlone)
         {"top-down", info_header(8, -2, 1), {q(255, 255, 255), q(0, 0, 0)}},
         {"RLE", [] { auto b = info_header(8, 2, 4, BI_RLE4, 2); b.biSizeImage = 8; return b; }(), {q(255, 255, 255), q(0, 0, 0)}},
         {"24-bit", info_header(8, 2, 24), {}},
+        // Depths without whole pixels per nibble or byte: nothing to swap,
+        // and no row may be walked as if it were 4-bit.
+        {"2-bit", info_header(64, 1, 2, BI_RGB, 2), {q(255, 255, 255), q(0, 0, 0)}},
+        {"3-bit", info_header(64, 1, 3, BI_RGB, 2), {q(255, 255, 255), q(0, 0, 0)}},
+        {"7-bit", info_header(64, 1, 7, BI_RGB, 2), {q(255, 255, 255), q(0, 0, 0)}},
+        {"0-bit", info_header(64, 1, 0, BI_RGB, 2), {q(255, 255, 255), q(0, 0, 0)}},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.what);
         BlockSpec s;
         s.header = header_bytes(c.bi);
         s.table = c.table;
-        s.pixels.assign(c.bi.biCompression == BI_RLE4 ? 8 : stride_for(8, c.bi.biBitCount) * 2, 0x35);
+        const LONG rows = c.bi.biHeight < 0 ? -c.bi.biHeight : c.bi.biHeight;
+        s.pixels.assign(c.bi.biCompression == BI_RLE4 ? 8 : stride_for(c.bi.biWidth, c.bi.biBitCount) * rows, 0x35);
         Dib dib(make_block(s));
         std::vector<uint8_t> before = block_bytes(dib.get());
         DIBNormalize(dib.get());
@@ -676,6 +719,33 @@ TEST(DibCmyk2Rgb, ConvertsInksAndClearsTheMark)
                     << "pixel " << i;
             }
         }
+    }
+}
+
+// The colour-space word exists only in a 108-byte header: a 40-byte one
+// (whose caller vouched for CMYK anyway) gets its pixels converted and nothing
+// written past its 44-byte block. An image without pixels is still marked RGB.
+TEST(DibCmyk2Rgb, MarksOnlyWhatTheHeaderHolds)
+{
+    BlockSpec s;
+    s.header = header_bytes(info_header(1, 1, 32));
+    s.pixels = {0, 0, 0, 0};
+    Dib small(make_block(s));
+    ASSERT_EQ(GlobalSize(small.get()), 44u);
+    {
+        Locked l(small.get());
+        DIBCmyk2Rgb(l.get());
+    }
+    std::vector<uint8_t> b = block_bytes(small.get());
+    EXPECT_EQ(std::vector<uint8_t>(b.begin() + 40, b.end()), (std::vector<uint8_t>{255, 255, 255, 0}));
+    EXPECT_EQ(std::vector<uint8_t>(b.begin(), b.begin() + 40), s.header);
+
+    for (LONG w : {0, 3}) {
+        SCOPED_TRACE(w);
+        Dib empty(make_cmyk(w, w ? 0 : 5, {}));
+        Locked l(empty.get());
+        DIBCmyk2Rgb(l.get());
+        EXPECT_EQ(DIBIsCmyk(l.get()), 0);
     }
 }
 

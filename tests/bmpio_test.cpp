@@ -194,9 +194,10 @@ TEST(LoadDibHostile, ExtremeHeadersInTinyFiles)
                         continue;
                     EXPECT_LE(GlobalSize(dib), kZeroFillAllowance + 2 * file.size())
                         << w << " x " << h << " x " << l.bits << " compression " << l.comp;
-                    EXPECT_GE(w, 0);
+                    // A negative width has no layout: such a block comes
+                    // back as stored and every export refuses it.
                     BITMAPINFOHEADER bi;
-                    EXPECT_EQ(DIBInfo(dib, &bi, sizeof bi), 1) << "the result's layout must fit its block";
+                    EXPECT_EQ(DIBInfo(dib, &bi, sizeof bi), w >= 0 ? 1 : 0) << "the result's layout must fit its block";
                     GlobalFree(dib);
                 }
     EXPECT_EQ(kelm::testing::live_blocks(), live);

@@ -92,8 +92,13 @@ TEST(DibAllocation, ExportsLeaveNothingLocked)
     EXPECT_EQ(kelm::testing::live_blocks(), before.live);
 }
 
-TEST(DibLayout, ComputesEveryPartInSixtyFourBits)
+// The layout function's contract: every part of a packed DIB from its
+// header, or "does not fit" when any size, the total included, would pass
+// 0x7FFFFFFF, whatever the products of 32-bit widths, heights and two planes
+// do in 64 bits.
+TEST(DibLayout, ComputesEveryPartOrRefuses)
 {
+    constexpr uint64_t kNo = UINT64_MAX;  // "does not fit"
     struct Case {
         const char* what;
         BITMAPINFOHEADER bi;
@@ -102,20 +107,42 @@ TEST(DibLayout, ComputesEveryPartInSixtyFourBits)
         {"8-bit", info_header(5, 3, 8), 40 + 1024, 8, 24},
         {"two-plane 24", info_header(5, 3, 24, BI_RGB, 0, 2), 40, 16, 96},
         {"top-down bit fields", info_header(5, -3, 16, BI_BITFIELDS), 52, 12, 36},
-        {"wide", info_header(0x7FFFFFFF, 2, 32), 40, 0x1FFFFFFFCull, 0x3FFFFFFF8ull},
+        {"zero width", info_header(0, 7, 24), 40, 0, 0},
+        {"zero height, widest row that fits", info_header(0x1FFFFFFF, 0, 32), 40, 0x7FFFFFFC, 0},
+        {"largest block: 40 + 4 x 536870901", info_header(1, 536870901, 32), 40, 4, 2147483604},
+        {"one row more", info_header(1, 536870902, 32), kNo, 0, 0},
+        {"row too wide", info_header(0x7FFFFFFF, 2, 32), kNo, 0, 0},
+        {"RLE8 is its stored length", info_header(0x7FFFFFFF, 0x7FFFFFFF, 8, BI_RLE8), 40 + 1024, 0x80000000, 0},
+        {"height INT_MIN", info_header(0, INT32_MIN, 8), kNo, 0, 0},
+        {"negative width", info_header(-5, 3, 8), kNo, 0, 0},
+        // Two planes of 2^31 rows: |height| x stride x 2 passes 2^64.
+        {"two planes, 0x55555555 x INT_MIN x 24", info_header(0x55555555, INT32_MIN, 24, BI_RGB, 0, 2), kNo, 0, 0},
+        {"two planes, 0x40000000 x -INT_MAX x 32", info_header(0x40000000, -INT32_MAX, 32, BI_RGB, 0, 2), kNo, 0, 0},
+        {"1436596963 x 2140097343 x 24", info_header(1436596963, 2140097343, 24, BI_RGB, 0, 2), kNo, 0, 0},
+        {"65536 colours counted as 0", info_header(1, 1, 8, BI_RGB, 0x10000), 40, 4, 4},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.what);
         std::vector<uint8_t> bytes = header_bytes(c.bi);
         kelm::DibLayout l;
+        if (c.pixelOffset == kNo) {
+            EXPECT_FALSE(kelm::dib_layout(bytes.data(), UINT64_MAX, &l));
+            continue;
+        }
         ASSERT_TRUE(kelm::dib_layout(bytes.data(), UINT64_MAX, &l));
         EXPECT_EQ(l.pixelOffset, c.pixelOffset);
         EXPECT_EQ(l.stride, c.stride);
         EXPECT_EQ(l.pixelBytes, c.pixelBytes);
         EXPECT_EQ(l.total, c.pixelOffset + c.pixelBytes);
-        EXPECT_FALSE(kelm::dib_layout(bytes.data(), l.total - 1, &l));
+        EXPECT_LE(l.total, 0x7FFFFFFFu);
+        if (l.total > 0)
+            EXPECT_FALSE(kelm::dib_layout(bytes.data(), l.total - 1, &l));
     }
-    BITMAPINFOHEADER negative = info_header(-5, 3, 8);
+    // A stored length of compressed data is bounded like any size.
+    BITMAPINFOHEADER rle = info_header(4, 4, 8, BI_RLE8);
+    rle.biSizeImage = 0x7FFFFFFF - 40 - 1024;
     kelm::DibLayout l;
-    EXPECT_FALSE(kelm::dib_layout(&negative, UINT64_MAX, &l));
+    EXPECT_TRUE(kelm::dib_layout(&rle, UINT64_MAX, &l));
+    rle.biSizeImage += 1;
+    EXPECT_FALSE(kelm::dib_layout(&rle, UINT64_MAX, &l));
 }

@@ -103,29 +103,13 @@ bool parse_header(std::span<const BYTE> raw, Header* h)
            r.u32(&h->clrUsed) && r.u32(&h->clrImportant);
 }
 
-// The layouts the library works with: 1, 4, 8, 16, 24 or 32 bits in one
-// plane, the two-plane 8, 24 and 32 bits, RLE8 at 8 bits, RLE4 at 4 bits,
-// BI_BITFIELDS at 16 and 32 bits, a width that is not negative, and a colour
-// count that the 16-bit count of the layout can express.
-bool supported(const Header& h)
+// RLE data the decoder turns into rows: RLE8 at 8 bits, RLE4 at 4 bits, one
+// plane. Other compressed forms (RLE at another depth, JPEG or PNG data,
+// codes this library does not know) are returned as stored.
+bool decodable_rle(const Header& h)
 {
-    if (h.width < 0 || h.clrUsed > 0xFFFF)
-        return false;
-    switch (h.bitCount) {
-    case 1: case 4: case 8: case 16: case 24: case 32: break;
-    default: return false;
-    }
-    if (h.planes == 2)
-        return !h.core && h.compression == BI_RGB && (h.bitCount == 8 || h.bitCount == 24 || h.bitCount == 32);
-    if (h.planes != 1)
-        return false;
-    switch (h.compression) {
-    case BI_RGB: return true;
-    case BI_RLE8: return h.bitCount == 8;
-    case BI_RLE4: return h.bitCount == 4;
-    case BI_BITFIELDS: return h.bitCount == 16 || h.bitCount == 32;
-    default: return false;
-    }
+    return h.planes == 1 && ((h.compression == BI_RLE8 && h.bitCount == 8) ||
+                             (h.compression == BI_RLE4 && h.bitCount == 4));
 }
 
 void store_header(BYTE* p, const Header& h)
@@ -199,23 +183,35 @@ HGLOBAL load_dib(HMMIO hmmio)
     if (s.read(raw + 4, fileHeaderBytes - 4) != fileHeaderBytes - 4)
         return nullptr;
     Header h;
-    if (!parse_header(std::span<const BYTE>(raw, fileHeaderBytes), &h) || !supported(h))
+    if (!parse_header(std::span<const BYTE>(raw, fileHeaderBytes), &h))
         return nullptr;
     if (fileHeaderBytes == kV4HeaderSize)
         h.size = kV4HeaderSize;
+    // A top-down height of INT_MIN has no magnitude that fits the field.
+    if (h.height == INT32_MIN)
+        return nullptr;
 
-    const uint32_t count = h.core ? default_colours(h.bitCount) : (h.clrUsed ? h.clrUsed : default_colours(h.bitCount));
-    const bool compressed = h.compression == BI_RLE8 || h.compression == BI_RLE4;
-    const uint64_t rows = static_cast<uint64_t>(h.height < 0 ? -static_cast<int64_t>(h.height) : h.height);
-    const uint64_t stride = stride_of(h.width, h.bitCount);
-    const uint64_t need = rows * stride * h.planes;
-    if (need > kMaxBlockSize)
+    // The colour count is DIBNumPaletteColors of the header as read: the low
+    // 16 bits of biClrUsed, or the full table for 1, 4 and 8 bits.
+    const uint32_t count = h.core || h.clrUsed == 0 ? default_colours(h.bitCount) : (h.clrUsed & 0xFFFF);
+    const bool uncompressed = h.compression == BI_RGB || h.compression == BI_BITFIELDS;
+    const bool rle = decodable_rle(h);
+    DibShape shape;
+    shape.width = h.width;
+    shape.height = h.height;
+    shape.bitCount = h.bitCount;
+    shape.planes = h.planes;
+    shape.compression = BI_RGB;  // rows as they are, or will be once decoded
+    shape.colours = count;
+    DibLayout rows;
+    const bool rowsFit = compute_layout(shape, &rows);
+    // Uncompressed pixels are sized by the layout and must fit a block; the
+    // 54-byte file that claims two planes of 2^31 rows ends here.
+    if (uncompressed && h.width >= 0 && !rowsFit)
         return nullptr;
     if (h.core) {
         h.clrUsed = h.clrImportant = count;
     } else {
-        if (compressed && static_cast<int32_t>(h.sizeImage) <= 0)
-            h.sizeImage = static_cast<uint32_t>(rows * stride);
         if (h.clrUsed == 0)
             h.clrUsed = count;
         if (h.clrImportant == 1)
@@ -237,22 +233,29 @@ HGLOBAL load_dib(HMMIO hmmio)
     const bool sizeKnown = streamSize >= 0;
     const uint64_t available = sizeKnown && streamSize > pixelStart ? static_cast<uint64_t>(streamSize - pixelStart) : 0;
 
-    // Pixel array size: what the layout needs for uncompressed rows; what the
-    // stored size says for RLE, but no more than the stream holds. A stream
-    // that supplies too little of an uncompressed array is refused rather
-    // than zero-filled into a huge block.
+    // Pixel array size. Uncompressed rows: what the layout needs; a stream
+    // that supplies too little of it is refused rather than zero-filled into
+    // a huge block. Compressed data, and uncompressed data whose width makes
+    // no layout: the stored size, but no more than the stream holds, and
+    // biSizeImage then says how much the block holds.
+    const bool sized_by_layout = uncompressed && h.width >= 0;
     uint64_t pixelBytes;
-    if (compressed) {
-        pixelBytes = sizeKnown ? std::min<uint64_t>(h.sizeImage, available) : h.sizeImage;
-        h.sizeImage = static_cast<uint32_t>(pixelBytes);
-    } else {
+    if (sized_by_layout) {
+        const uint64_t need = rows.pixelBytes;
         if (sizeKnown && need > available && need - available > std::max(available, kZeroFillAllowance))
             return nullptr;
         pixelBytes = need;
-        h.sizeImage = static_cast<uint32_t>(need);
+    } else {
+        // A stored size of 0 (or negative) means the rows' size; when even
+        // that does not fit, whatever the stream holds.
+        uint64_t stored = h.sizeImage;
+        if (static_cast<int32_t>(h.sizeImage) <= 0)
+            stored = rowsFit ? rows.pixelBytes : UINT64_MAX;
+        pixelBytes = sizeKnown ? std::min(stored, available) : stored;
     }
+    h.sizeImage = static_cast<uint32_t>(pixelBytes);
     const uint64_t offset = uint64_t{h.size} + maskBytes + tableBytes;
-    if (offset + pixelBytes > kMaxBlockSize)
+    if (pixelBytes > kMaxBlockSize || offset + pixelBytes > kMaxBlockSize)
         return nullptr;
 
     OwnedGlobal block(GlobalAlloc(GHND, static_cast<SIZE_T>(offset + pixelBytes)));
@@ -273,13 +276,12 @@ HGLOBAL load_dib(HMMIO hmmio)
     // Colour table; what the stream does not supply stays zero.
     BYTE* table = p + h.size + maskBytes;
     if (h.core) {
+        // Widen RGBTRIPLE to RGBQUAD; a table cut short keeps every byte
+        // that arrived, a partial last entry included.
         std::vector<BYTE> triples(static_cast<size_t>(fileTableBytes));
         const uint64_t got = s.read(triples.data(), fileTableBytes);
-        for (uint64_t i = 0; i < got / 3; ++i) {
-            table[4 * i] = triples[3 * i];
-            table[4 * i + 1] = triples[3 * i + 1];
-            table[4 * i + 2] = triples[3 * i + 2];
-        }
+        for (uint64_t i = 0; i < got; ++i)
+            table[4 * (i / 3) + i % 3] = triples[i];
     } else if (tableBytes) {
         s.read(table, tableBytes);
     }
@@ -290,21 +292,22 @@ HGLOBAL load_dib(HMMIO hmmio)
     if (offBits == 0 || s.seek(pixelStart))
         s.read(bits, pixelBytes);
 
-    if (!compressed) {
+    if (sized_by_layout) {
         if (h.height < 0) {
-            st32(p, bih::Height, static_cast<uint32_t>(rows));
-            for (uint32_t plane = 0; plane < h.planes; ++plane)
-                flip_rows(bits + plane * rows * stride, rows, stride);
+            st32(p, bih::Height, static_cast<uint32_t>(rows.rows));
+            for (uint32_t plane = 0; plane < rows.planes; ++plane)
+                flip_rows(bits + plane * rows.planeBytes, rows.rows, rows.stride);
         }
         lock.unlock();
         return block.release();
     }
 
     // RLE: decode into a new block. When that is impossible (a 108-byte
-    // header, a top-down image, a target the stream could not plausibly fill,
-    // no memory) the image is returned as it is stored, still compressed.
+    // header, a top-down image, an image too large to decode or one the codes
+    // could not plausibly fill, no memory) the image is returned as it is
+    // stored, still compressed; so is every form the library does not decode.
     lock.unlock();
-    if (h.size == kInfoHeaderSize) {
+    if (rle && h.size == kInfoHeaderSize) {
         HGLOBAL decoded = dib_from_rle(block.get());
         if (decoded)
             return decoded;

@@ -181,7 +181,15 @@ HGLOBAL dib_from_rle(HGLOBAL hDib)
         return nullptr;
     if (!rle8 && !rle4 && l.compression != BI_RGB)
         return nullptr;
-    const uint64_t targetBytes = l.stride * l.planes * static_cast<uint64_t>(l.height);
+    // The decoded rows' layout: the same shape uncompressed. It must fit a
+    // block, and RLE codes must plausibly fill it.
+    DibShape shape;
+    header_shape(src.bytes(), src.block_size(), &shape);
+    shape.compression = BI_RGB;
+    DibLayout rows;
+    if (!compute_layout(shape, &rows))
+        return nullptr;
+    const uint64_t targetBytes = rows.pixelBytes;
     if ((rle8 || rle4) && !rle_target_plausible(targetBytes, l.pixelBytes))
         return nullptr;
 
@@ -198,9 +206,9 @@ HGLOBAL dib_from_rle(HGLOBAL hDib)
         // reaches, are colour index 0.
         std::memset(target.data(), 0, target.size());
         if (rle8)
-            decode_rle8(source, target, l.stride);
+            decode_rle8(source, target, rows.stride);
         else
-            decode_rle4(source, target, l.stride);
+            decode_rle4(source, target, rows.stride);
     } else {
         std::memcpy(target.data(), source.data(), std::min(source.size(), target.size()));
     }

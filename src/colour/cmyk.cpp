@@ -36,27 +36,29 @@ void cmyk_pixel_to_rgb(const BYTE* src, BYTE* dst)
 void dib_cmyk_to_rgb(void* lpbi)
 {
     BYTE* p = static_cast<BYTE*>(lpbi);
-    const int64_t width = static_cast<LONG>(ld32(p, bih::Width));
-    int64_t height = static_cast<LONG>(ld32(p, bih::Height));
-    if (height < 0)
-        height = -height;  // top-down images hold the same number of pixels
-    if (width <= 0 || ld16(p, bih::BitCount) != 32)
+    // The caller vouches for a 32-bit image. Its layout is still computed
+    // (checked), and when the pointer is the start of a global block the
+    // layout must lie inside it, so a header claiming more pixels than the
+    // block holds changes nothing.
+    DibShape shape;
+    DibLayout l;
+    uint64_t available = UINT64_MAX;
+    if (HGLOBAL h = GlobalHandle(lpbi))
+        available = GlobalSize(h);
+    if (!header_shape(p, available, &shape) || shape.bitCount != 32 || !compute_layout(shape, &l) ||
+        l.compressed || l.total > available)
         return;
-    const uint64_t offset = ld32(p, bih::Size) + palette_size(p) + (ld32(p, bih::Compression) == BI_BITFIELDS ? kMaskBytes : 0);
-    const uint64_t count = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
-    // When the pointer is the start of a global block we know its size and
-    // refuse an image that claims more pixels than the block holds.
-    if (HGLOBAL h = GlobalHandle(lpbi)) {
-        const uint64_t size = GlobalSize(h);
-        if (offset > size || count > (size - offset) / 4)
-            return;
-    }
-    BYTE* px = p + offset;
+    // 32-bit rows need no padding: the plane is rows x width pixels, top-down
+    // or bottom-up alike.
+    BYTE* px = p + l.pixelOffset;
+    const uint64_t count = l.planeBytes / 4;
     for (uint64_t i = 0; i < count; ++i, px += 4) {
         cmyk_pixel_to_rgb(px, px);
         px[3] = 0;
     }
-    st32(p, kCsTypeOffset, kCsTypeAlpha);
+    // Only a 108-byte header has the colour-space field that marks CMYK.
+    if (l.headerSize == kV4HeaderSize)
+        st32(p, kCsTypeOffset, kCsTypeAlpha);
 }
 
 }  // namespace kelm

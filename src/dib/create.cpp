@@ -1,6 +1,6 @@
-// Making, copying and freeing packed DIBs. Sizes are computed in 64 bits and
-// refused when they do not fit the header's 32-bit fields, so no width,
-// height or depth can wrap into a small allocation.
+// Making, copying and freeing packed DIBs. Every size comes from
+// compute_layout, which refuses what does not fit a block, so no width,
+// height, depth or plane count can wrap into a small allocation.
 #include <algorithm>
 
 #include "dib/dib.h"
@@ -45,10 +45,6 @@ HGLOBAL create_dib(LONG width, LONG height, UINT bitCount, int flags)
     const uint32_t bits = n / planes;
     if (width < 0 || !depth_supported(bits, planes) || bits * planes != n)
         return nullptr;
-    const uint64_t rows = static_cast<uint64_t>(height < 0 ? -static_cast<int64_t>(height) : height);
-    const uint64_t stride = stride_of(width, bits);
-    const uint64_t sizeImage = rows * stride * planes;
-
     BITMAPINFOHEADER bi{};
     bi.biSize = kInfoHeaderSize;
     bi.biWidth = width;
@@ -59,11 +55,18 @@ HGLOBAL create_dib(LONG width, LONG height, UINT bitCount, int flags)
     bi.biXPelsPerMeter = kNewImagePelsPerMeter;
     bi.biYPelsPerMeter = kNewImagePelsPerMeter;
     bi.biClrUsed = num_palette_colors(&bi);
-    const uint64_t tableBytes = palette_size(&bi);
-    const uint64_t total = kInfoHeaderSize + tableBytes + sizeImage;
-    if (sizeImage > kMaxBlockSize || total > kMaxBlockSize)
+    DibShape shape;
+    shape.width = width;
+    shape.height = height;
+    shape.bitCount = bits;
+    shape.planes = planes;
+    shape.colours = bi.biClrUsed;
+    DibLayout l;
+    if (!compute_layout(shape, &l))
         return nullptr;
-    bi.biSizeImage = static_cast<DWORD>(sizeImage);
+    bi.biSizeImage = static_cast<DWORD>(l.pixelBytes);
+    const uint64_t tableBytes = l.paletteBytes;
+    const uint64_t total = l.total;
 
     const bool zero = (flags & KELM3_CREATE_NOZERO) == 0;
     HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | (zero ? GMEM_ZEROINIT : 0), static_cast<SIZE_T>(total));
@@ -86,7 +89,7 @@ HGLOBAL create_dib(LONG width, LONG height, UINT bitCount, int flags)
     else if (!zero)
         std::memset(table, 0, tableBytes);
     if (!zero)  // keep row padding zero in every plane, even when pixels are left to the caller
-        clear_row_tails(pixels, stride, rows * planes, width, bits);
+        clear_row_tails(pixels, l.stride, l.rows * planes, width, bits);
     GlobalUnlock(h);
     return h;
 }
@@ -98,13 +101,22 @@ HGLOBAL create_compatible_dib(HGLOBAL hSrc, UINT width, LONG height)
     // never makes such blocks, and a negative height cannot be allocated.
     if (!src.ok() || src.layout().core || height < 0 || width > 0x7FFFFFFFu)
         return nullptr;
-    const DibLayout& l = src.layout();
-    const uint64_t stride = stride_of(width, l.bitCount);
-    const uint64_t sizeImage = stride * l.planes * static_cast<uint64_t>(height);
-    const uint64_t headerPart = l.pixelOffset;
-    const uint64_t total = headerPart + sizeImage;
-    if (sizeImage > kMaxBlockSize || total > kMaxBlockSize)
+    // The source's header, masks and table over new rows. An RLE source
+    // keeps its compression code but gets room for uncompressed rows.
+    const DibLayout& sl = src.layout();
+    DibShape shape;
+    shape.headerSize = sl.headerSize;
+    shape.width = width;
+    shape.height = height;
+    shape.bitCount = sl.bitCount;
+    shape.planes = sl.planes;
+    shape.compression = sl.compression == BI_BITFIELDS ? BI_BITFIELDS : BI_RGB;
+    shape.colours = num_palette_colors(src.bytes());
+    DibLayout l;
+    if (!compute_layout(shape, &l))
         return nullptr;
+    const uint64_t headerPart = l.pixelOffset;
+    const uint64_t total = l.total;
     HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, static_cast<SIZE_T>(total));
     if (!h)
         return nullptr;
@@ -116,8 +128,8 @@ HGLOBAL create_compatible_dib(HGLOBAL hSrc, UINT width, LONG height)
     std::memcpy(p, src.bytes(), static_cast<size_t>(headerPart));
     st32(p, bih::Width, width);
     st32(p, bih::Height, static_cast<uint32_t>(height));
-    st32(p, bih::SizeImage, static_cast<uint32_t>(sizeImage));
-    clear_row_tails(p + headerPart, stride, static_cast<uint64_t>(height) * l.planes, width, l.bitCount);
+    st32(p, bih::SizeImage, static_cast<uint32_t>(l.pixelBytes));
+    clear_row_tails(p + headerPart, l.stride, l.rows * l.planes, width, l.bitCount);
     GlobalUnlock(h);
     return h;
 }

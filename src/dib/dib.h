@@ -63,15 +63,9 @@ namespace bch {
 inline constexpr size_t Size = 0, Width = 4, Height = 6, Planes = 8, BitCount = 10;
 }
 
-// Row stride in bytes: rows are padded to 32 bits. 64-bit so that no width
-// and depth can overflow it.
-inline constexpr uint64_t stride_of(int64_t width, uint32_t bits)
-{
-    return static_cast<uint64_t>((width * static_cast<int64_t>(bits) + 31) / 32) * 4;
-}
-
-// The same in the header's own 32-bit arithmetic, for images whose layout has
-// been checked to fit a block.
+// Row stride in the header's own 32-bit arithmetic, as DIBPixelPtr and
+// DIBInfo define it. Callers use it only on headers whose layout has been
+// checked with compute_layout or dib_layout, where it cannot wrap.
 inline uint32_t stride32(uint32_t width, uint32_t bits)
 {
     return ((width * bits + 31) / 32) * 4;
@@ -84,26 +78,54 @@ int palette_type(const void* lpbi);
 BOOL is_cmyk(const void* lpbi);
 BYTE* pixel_ptr(void* lpbi, UINT x, UINT y);
 
-// The complete layout of a block as its header declares it, in 64 bits.
+// What a layout is computed from: the header fields that decide where things
+// lie in a packed DIB.
+struct DibShape {
+    uint32_t headerSize = kInfoHeaderSize;  // 12, or 40 and above
+    int64_t width = 0;                      // as stored, signed (unsigned 16 bits in a core header)
+    int64_t height = 0;                     // as stored, signed
+    uint32_t bitCount = 0;                  // per plane
+    uint32_t planes = 1;                    // 2 for the two-plane form; any other value counts as 1
+    uint32_t compression = BI_RGB;
+    uint32_t colours = 0;                   // colour table entries, DIBNumPaletteColors
+    uint32_t storedSizeImage = 0;           // biSizeImage: the length of compressed data
+};
+
+// The complete layout of a packed DIB. Every size is at most kMaxBlockSize,
+// so any of them may be narrowed to 32 bits and any two may be added; the one
+// exception is the stride of compressed data, which no pixel is addressed by.
 struct DibLayout {
     uint32_t headerSize;   // biSize
-    bool core;             // 12-byte OS/2 header
+    bool core;             // 12-byte OS/2 header: RGBTRIPLE table, no masks
     int64_t width;
     int64_t height;        // as stored (signed)
+    uint64_t rows;         // |height|
     uint32_t bitCount;
     uint32_t planes;       // 2 for the two-plane form, else 1
     uint32_t compression;
+    bool compressed;       // neither BI_RGB nor BI_BITFIELDS: pixel bytes are stored data
     uint64_t maskBytes;    // 12 under BI_BITFIELDS
-    uint64_t paletteBytes; // palette_size()
+    uint64_t paletteBytes; // DIBPaletteSize
     uint64_t pixelOffset;  // header + masks + colour table
-    uint64_t stride;
-    uint64_t pixelBytes;   // |height| x stride x planes, or the stored size of compressed data
+    uint64_t stride;       // bytes per row, padded to 32 bits
+    uint64_t planeBytes;   // rows x stride: one plane (0 for compressed data)
+    uint64_t pixelBytes;   // planeBytes x planes, or the stored size of compressed data
     uint64_t total;        // pixelOffset + pixelBytes
 };
 
-// Computes the layout of the block at p and checks that it lies within
-// blockSize bytes. False for a header size that is neither 12 nor at least
-// 40, a negative width, or any part that does not fit.
+// The one place where an image's sizes are computed. All arithmetic is
+// checked: false ("does not fit") when the width is negative, the height is
+// INT_MIN (its magnitude does not fit the field), or any size, the total
+// included, exceeds kMaxBlockSize. Compressed data is sized by its stored
+// length and never by rows and strides, so an RLE image too large to decode
+// still has a layout.
+bool compute_layout(const DibShape& shape, DibLayout* out);
+
+// The shape the header at p declares. False when fewer than `available`
+// bytes hold it, or its size is neither 12 nor at least 40.
+bool header_shape(const void* p, uint64_t available, DibShape* out);
+
+// The layout of the block at p, checked to lie within blockSize bytes.
 bool dib_layout(const void* p, uint64_t blockSize, DibLayout* out);
 
 // A handle locked for the span of one call, with its layout checked against
@@ -131,8 +153,9 @@ private:
 
 // Fills the caller's header buffer as DIBInfo does; 0 on failure.
 int dib_info(HGLOBAL hDib, void* lpbi, UINT cbSize);
-// DIBInfo's completion of a 40-byte copy of an info header.
-void complete_info_header(BITMAPINFOHEADER* bi, const void* lpbi);
+// DIBInfo's completion of a 40-byte copy of the info header at lpbi, whose
+// checked layout is l.
+void complete_info_header(BITMAPINFOHEADER* bi, const void* lpbi, const DibLayout& l);
 
 HGLOBAL create_dib(LONG width, LONG height, UINT bitCount, int flags);
 HGLOBAL create_compatible_dib(HGLOBAL hSrc, UINT width, LONG height);

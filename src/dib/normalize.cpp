@@ -11,17 +11,21 @@ void normalize_dib(HGLOBAL hDib)
     if (!dib.ok())
         return;
     const DibLayout& l = dib.layout();
-    // Top-down rows are left alone: only bottom-up images are normal form.
-    if (l.core || l.bitCount > 8 || l.compression != BI_RGB || l.height < 0)
+    // Only palette depths with whole pixels per byte: at 1 bit every bit
+    // flips, at 4 and 8 bits indices 0 and 1 swap. Top-down rows are left
+    // alone (only bottom-up images are normal form), and a two-plane image
+    // holds samples, not indices.
+    if (l.core || l.compression != BI_RGB || l.height < 0 || l.planes != 1)
+        return;
+    if (l.bitCount != 1 && l.bitCount != 4 && l.bitCount != 8)
         return;
     if (palette_type(dib.bytes()) != kPalWhiteBlack)
         return;
     BYTE* table = dib.bytes() + l.headerSize;
     BYTE* bits = dib.bytes() + l.pixelOffset;
-    const uint64_t rows = static_cast<uint64_t>(l.height) * l.planes;
     if (l.bitCount == 1) {
         // Every bit flips, padding included; 32 bits at a time over whole rows.
-        const uint64_t words = rows * l.stride / 4;
+        const uint64_t words = l.planeBytes / 4;
         for (uint64_t i = 0; i < words; ++i) {
             uint32_t w;
             std::memcpy(&w, bits + 4 * i, 4);
@@ -31,7 +35,7 @@ void normalize_dib(HGLOBAL hDib)
     } else {
         // At 4 and 8 bits flipping every bit would give indices past the
         // two-entry table; swap indices 0 and 1 and leave the rest as they are.
-        for (uint64_t r = 0; r < rows; ++r) {
+        for (uint64_t r = 0; r < l.rows; ++r) {
             BYTE* row = bits + r * l.stride;
             for (int64_t x = 0; x < l.width; ++x) {
                 if (l.bitCount == 8) {

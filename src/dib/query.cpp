@@ -47,8 +47,11 @@ int palette_type(const void* lpbi)
     const UINT count = num_palette_colors(lpbi);
     if (count == 0)
         return kPalNone;
-    const BYTE* table = static_cast<const BYTE*>(lpbi) + ld32(lpbi, bih::Size) +
-                        (ld32(lpbi, bih::Compression) == BI_BITFIELDS ? kMaskBytes : 0);
+    // A core header is 12 bytes long and has no compression field, hence no
+    // masks: its table follows it directly.
+    const uint32_t headerSize = ld32(lpbi, bih::Size);
+    const bool masks = headerSize != kCoreHeaderSize && ld32(lpbi, bih::Compression) == BI_BITFIELDS;
+    const BYTE* table = static_cast<const BYTE*>(lpbi) + headerSize + (masks ? kMaskBytes : 0);
     if (count == 2) {
         if (same_rgb(table, 0, 0, 0) && same_rgb(table + 4, 255, 255, 255))
             return kPalBlackWhite;
@@ -91,6 +94,14 @@ BYTE* pixel_ptr(void* lpbi, UINT x, UINT y)
     // Deliberately 32-bit unsigned throughout, and counting the colour table
     // by the full 32-bit biClrUsed (or 2^bits below 16 bits).
     const UINT size = ld32(lpbi, bih::Size);
+    if (size == kCoreHeaderSize) {
+        // A core header holds no fields past its 12 bytes: no colour count,
+        // no compression. Its table is 2^bits RGBTRIPLEs below 16 bits.
+        const UINT bits = ld16(lpbi, bch::BitCount);
+        const UINT colours = bits < 16 ? 1u << bits : 0;
+        const UINT offset = size + 3 * colours + (x * bits) / 8 + y * stride32(ld16(lpbi, bch::Width), bits);
+        return static_cast<BYTE*>(lpbi) + offset;
+    }
     const UINT bits = ld16(lpbi, bih::BitCount);
     const UINT width = ld32(lpbi, bih::Width);
     UINT colours = ld32(lpbi, bih::ClrUsed);
@@ -101,14 +112,12 @@ BYTE* pixel_ptr(void* lpbi, UINT x, UINT y)
     return static_cast<BYTE*>(lpbi) + offset;
 }
 
-void complete_info_header(BITMAPINFOHEADER* bi, const void* lpbi)
+void complete_info_header(BITMAPINFOHEADER* bi, const void* lpbi, const DibLayout& l)
 {
-    if (bi->biCompression == BI_RGB) {
-        const uint32_t rows = static_cast<uint32_t>(bi->biHeight < 0 ? -static_cast<int64_t>(bi->biHeight) : bi->biHeight);
-        const uint32_t needed = rows * stride32(static_cast<uint32_t>(bi->biWidth), bi->biBitCount);
-        if (bi->biSizeImage < needed)
-            bi->biSizeImage = needed;
-    }
+    // |biHeight| x stride: one plane's rows, as the field has always been
+    // completed, taken from the checked layout.
+    if (bi->biCompression == BI_RGB && bi->biSizeImage < l.planeBytes)
+        bi->biSizeImage = static_cast<DWORD>(l.planeBytes);
     if (bi->biClrUsed == 0)
         bi->biClrUsed = num_palette_colors(lpbi);
 }
@@ -125,7 +134,7 @@ int dib_info(HGLOBAL hDib, void* lpbi, UINT cbSize)
     if (!dib.layout().core) {
         BITMAPINFOHEADER bi;
         std::memcpy(&bi, lpbi, sizeof bi);
-        complete_info_header(&bi, dib.bytes());
+        complete_info_header(&bi, dib.bytes(), dib.layout());
         std::memcpy(lpbi, &bi, sizeof bi);
     }
     return 1;

@@ -26,7 +26,7 @@ bool open_locked(HGLOBAL hDib, BYTE* p, uint64_t size, TRDIB* rd)
         return false;
 
     std::memcpy(&rd->bmi, p, sizeof rd->bmi);
-    complete_info_header(&rd->bmi, p);
+    complete_info_header(&rd->bmi, p, l);
     rd->hDib = hDib;
     rd->lpbmi = p;
     const uint64_t tableOffset = l.headerSize + l.maskBytes;
@@ -47,8 +47,7 @@ bool open_locked(HGLOBAL hDib, BYTE* p, uint64_t size, TRDIB* rd)
         // comes from the header, so it is checked against the block like the
         // first plane was.
         rd->dwOffsetLSB = rd->bmi.biSizeImage / 2;
-        const uint64_t rows = static_cast<uint64_t>(l.height < 0 ? -l.height : l.height);
-        if (l.pixelOffset + rd->dwOffsetLSB + rows * l.stride > size)
+        if (l.pixelOffset + rd->dwOffsetLSB + l.planeBytes > size)
             return false;
     }
 
