@@ -176,12 +176,13 @@ typedef struct {
  * GlobalFlags returns GMEM_INVALID_HANDLE). As in Win32:
  * - a movable block of zero bytes is allocated discarded (GlobalLock returns
  *   NULL, GlobalFlags reports GMEM_DISCARDED) until GlobalReAlloc sizes it;
- * - GlobalReAlloc keeps a block where it is when it shrinks or keeps its size,
- *   so a locked pointer stays valid. Growth may move an unlocked movable
- *   block; a locked movable block or a fixed one moves only with
- *   GMEM_MOVEABLE in the flags, and is otherwise refused (NULL, block
- *   unchanged) when it cannot grow in place. A moved fixed block has a new
- *   handle; a movable one keeps its handle and lock count.
+ * - GlobalReAlloc keeps a locked or fixed block where it is when it shrinks
+ *   or keeps its size, so a locked pointer or a fixed handle stays valid.
+ *   Growth may move an unlocked movable block (so may a large shrink); a
+ *   locked movable block or a fixed one moves only with GMEM_MOVEABLE in the
+ *   flags, and is otherwise refused (NULL, block unchanged) when it cannot
+ *   grow in place. A moved fixed block has a new handle; a movable one keeps
+ *   its handle and lock count.
  * - GlobalReAlloc(h, 0, GMEM_MOVEABLE) discards an unlocked movable block;
  *   GMEM_MODIFY changes attributes only: it adds GMEM_DISCARDABLE, and
  *   with GMEM_MOVEABLE turns a fixed block into a movable one (new handle,
