@@ -172,13 +172,32 @@ typedef struct {
 #define BI_BITFIELDS 3L
 
 /* Global and local memory. Handles are opaque; a handle that the library did
- * not issue is refused (GlobalFree returns it, GlobalLock returns NULL). */
+ * not issue is refused (GlobalFree returns it, GlobalLock returns NULL,
+ * GlobalFlags returns GMEM_INVALID_HANDLE). As in Win32:
+ * - a movable block of zero bytes is allocated discarded (GlobalLock returns
+ *   NULL, GlobalFlags reports GMEM_DISCARDED) until GlobalReAlloc sizes it;
+ * - GlobalReAlloc keeps a locked or fixed block where it is when it shrinks
+ *   or keeps its size, so a locked pointer or a fixed handle stays valid.
+ *   Growth may move an unlocked movable block (so may a large shrink); a
+ *   locked movable block or a fixed one moves only with GMEM_MOVEABLE in the
+ *   flags, and is otherwise refused (NULL, block unchanged) when it cannot
+ *   grow in place. A moved fixed block has a new handle; a movable one keeps
+ *   its handle and lock count.
+ * - GlobalReAlloc(h, 0, GMEM_MOVEABLE) discards an unlocked movable block;
+ *   GMEM_MODIFY changes attributes only: it adds GMEM_DISCARDABLE, and
+ *   with GMEM_MOVEABLE turns a fixed block into a movable one (new handle,
+ *   same memory). GMEM_DISCARDABLE without GMEM_MODIFY is refused.
+ * The Local functions behave as the Global ones, except that LocalFlags
+ * reports LMEM_DISCARDABLE, LocalUnlock of a fixed block returns FALSE (TRUE
+ * for GlobalUnlock), LocalAlloc gives a fixed zero-byte block a size of 0
+ * (GlobalAlloc: 1), and LocalReAlloc never turns a fixed block movable. */
 #define GMEM_FIXED 0x0000
 #define GMEM_MOVEABLE 0x0002
 #define GMEM_ZEROINIT 0x0040
 #define GMEM_MODIFY 0x0080
 #define GMEM_DISCARDABLE 0x0100
 #define GMEM_DISCARDED 0x4000
+#define GMEM_INVALID_HANDLE 0x8000
 #define GMEM_LOCKCOUNT 0x00FF
 #define GHND (GMEM_MOVEABLE | GMEM_ZEROINIT)
 #define GPTR (GMEM_FIXED | GMEM_ZEROINIT)
@@ -186,6 +205,11 @@ typedef struct {
 #define LMEM_FIXED 0x0000
 #define LMEM_MOVEABLE 0x0002
 #define LMEM_ZEROINIT 0x0040
+#define LMEM_MODIFY 0x0080
+#define LMEM_DISCARDABLE 0x0F00
+#define LMEM_DISCARDED 0x4000
+#define LMEM_INVALID_HANDLE 0x8000
+#define LMEM_LOCKCOUNT 0x00FF
 #define LHND (LMEM_MOVEABLE | LMEM_ZEROINIT)
 #define LPTR (LMEM_FIXED | LMEM_ZEROINIT)
 
@@ -198,7 +222,13 @@ KELM3_API UINT WINAPI GlobalFlags(HGLOBAL hMem);
 KELM3_API HGLOBAL WINAPI GlobalFree(HGLOBAL hMem);
 KELM3_API HGLOBAL WINAPI GlobalHandle(LPCVOID pMem);
 KELM3_API HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes);
+KELM3_API HLOCAL WINAPI LocalReAlloc(HLOCAL hMem, SIZE_T uBytes, UINT uFlags);
+KELM3_API LPVOID WINAPI LocalLock(HLOCAL hMem);
+KELM3_API BOOL WINAPI LocalUnlock(HLOCAL hMem);
+KELM3_API SIZE_T WINAPI LocalSize(HLOCAL hMem);
+KELM3_API UINT WINAPI LocalFlags(HLOCAL hMem);
 KELM3_API HLOCAL WINAPI LocalFree(HLOCAL hMem);
+KELM3_API HLOCAL WINAPI LocalHandle(LPCVOID pMem);
 
 /* Multimedia file I/O: the stream type of LoadDIB and SaveDIB.
  *

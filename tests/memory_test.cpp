@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 
 #include "platform/platform.h"
 
@@ -84,14 +85,123 @@ TEST(Memory, InjectedFailureHitsExactlyTheChosenAllocation)
     GlobalFree(third);
 }
 
-TEST(Memory, LockedMovableBlocksDoNotGrowInPlace)
+// Growth counts as an allocation for fault injection, in place or not, and so
+// does bringing back a discarded block; shrinking and attribute changes do not.
+TEST(Memory, InjectedFailureCountsEveryGrowth)
 {
-    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, 8);
-    void* p = GlobalLock(h);
-    ASSERT_NE(p, nullptr);
-    EXPECT_EQ(GlobalReAlloc(h, 4096, 0), nullptr);
-    EXPECT_EQ(GlobalLock(h), p);
-    GlobalUnlock(h);
-    GlobalUnlock(h);
-    GlobalFree(h);
+    struct Case {
+        const char* what;
+        UINT alloc;
+        SIZE_T from;
+        SIZE_T shrink;  // size the block is first shrunk to, 0: none
+        SIZE_T to;
+        UINT flags;
+        bool counts;
+    };
+    const Case cases[] = {
+        {"movable growth", GMEM_MOVEABLE, 64, 0, 4096, 0, true},
+        {"growth back within the allocation", GMEM_FIXED, 64, 40, 64, 0, true},
+        {"fixed growth", GMEM_FIXED, 64, 0, 4096, GMEM_MOVEABLE, true},
+        {"revival of a discarded block", GMEM_MOVEABLE, 0, 0, 16, 0, true},
+        {"shrink", GMEM_MOVEABLE, 64, 0, 8, 0, false},
+        {"same size", GMEM_FIXED, 64, 0, 64, 0, false},
+        {"discard", GMEM_MOVEABLE, 64, 0, 0, GMEM_MOVEABLE, false},
+        {"modify", GMEM_MOVEABLE, 64, 0, 4096, GMEM_MODIFY | GMEM_DISCARDABLE, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        HGLOBAL h = GlobalAlloc(c.alloc, c.from);
+        ASSERT_NE(h, nullptr);
+        if (c.shrink) {
+            ASSERT_EQ(GlobalReAlloc(h, c.shrink, 0), h);
+        }
+        const unsigned long before = kelm::testing::allocation_count();
+        HGLOBAL g = GlobalReAlloc(h, c.to, c.flags);
+        ASSERT_NE(g, nullptr);
+        EXPECT_EQ(kelm::testing::allocation_count() - before, c.counts ? 1u : 0u);
+        if (c.counts) {
+            kelm::testing::fail_allocation(1);
+            HGLOBAL shrunk = GlobalReAlloc(g, c.to / 2, GMEM_MOVEABLE);
+            ASSERT_EQ(shrunk, g) << "shrinking cannot fail";
+            EXPECT_EQ(GlobalReAlloc(g, c.to, c.flags), nullptr) << "the armed growth fails";
+            EXPECT_EQ(GlobalSize(g), c.to / 2);
+            kelm::testing::fail_allocation(0);
+        }
+        EXPECT_EQ(GlobalFree(g), nullptr);
+    }
+}
+
+// A block grows in place as far as its allocation reaches, so a locked block
+// shrunk and grown again keeps its address; past that it needs GMEM_MOVEABLE.
+TEST(Memory, LockedBlocksGrowOnlyWithinTheirAllocation)
+{
+    for (UINT alloc : {UINT{GMEM_MOVEABLE}, UINT{GMEM_FIXED}}) {
+        SCOPED_TRACE(alloc);
+        HGLOBAL h = GlobalAlloc(alloc, 100);
+        auto* p = static_cast<unsigned char*>(GlobalLock(h));
+        ASSERT_NE(p, nullptr);
+        std::memset(p, 0xAB, 100);
+        ASSERT_EQ(GlobalReAlloc(h, 40, 0), h);
+        ASSERT_EQ(GlobalReAlloc(h, 100, GMEM_ZEROINIT), h);
+        EXPECT_EQ(GlobalLock(h), p);
+        GlobalUnlock(h);
+        EXPECT_EQ(p[39], 0xAB);
+        for (int i = 40; i < 100; ++i)
+            ASSERT_EQ(p[i], 0) << "regrowth is zeroed at " << i;
+        EXPECT_EQ(GlobalReAlloc(h, 101, 0), nullptr);
+        EXPECT_EQ(GlobalLock(h), p);
+        GlobalUnlock(h);
+        GlobalUnlock(h);
+        EXPECT_EQ(GlobalFree(h), nullptr);
+    }
+}
+
+// Handles that stop being handles: a fixed block's old address after it moves
+// or becomes movable. The registry must forget them, not leave them dangling.
+TEST(Memory, RetiredFixedHandlesAreForeign)
+{
+    const size_t live = live_blocks();
+    HGLOBAL fixed = GlobalAlloc(GMEM_FIXED, 16);
+    HGLOBAL grown = GlobalReAlloc(fixed, 1 << 20, GMEM_MOVEABLE);
+    ASSERT_NE(grown, nullptr);
+    ASSERT_NE(grown, fixed);
+    EXPECT_EQ(GlobalFlags(fixed), UINT{GMEM_INVALID_HANDLE});
+    EXPECT_EQ(GlobalHandle(grown), grown);
+
+    HGLOBAL movable = GlobalReAlloc(grown, 0, GMEM_MODIFY | GMEM_MOVEABLE);
+    ASSERT_NE(movable, nullptr);
+    ASSERT_NE(movable, grown);
+    EXPECT_EQ(GlobalFree(grown), grown) << "the address is no handle any more";
+    EXPECT_EQ(GlobalHandle(grown), movable);
+    const size_t locked = locked_blocks();
+    EXPECT_EQ(GlobalLock(movable), static_cast<void*>(grown));
+    EXPECT_EQ(locked_blocks(), locked + 1) << "the converted block counts its locks";
+    GlobalUnlock(movable);
+    EXPECT_EQ(live_blocks(), live + 1);
+    EXPECT_EQ(GlobalFree(movable), nullptr);
+    EXPECT_EQ(live_blocks(), live);
+}
+
+// A discarded block, whether discarded by the system or born empty, keeps its
+// handle and comes back with GlobalReAlloc.
+TEST(Memory, DiscardedBlocksComeBack)
+{
+    const size_t live = live_blocks();
+    HGLOBAL cache = GlobalAlloc(GMEM_MOVEABLE | GMEM_DISCARDABLE, 32);
+    HGLOBAL empty = GlobalAlloc(GMEM_MOVEABLE, 0);
+    ASSERT_TRUE(cache && empty);
+    EXPECT_EQ(live_blocks(), live + 2) << "an empty block is still a handle";
+    kelm::testing::discard_discardable();
+    for (HGLOBAL h : {cache, empty}) {
+        EXPECT_EQ(GlobalLock(h), nullptr);
+        EXPECT_EQ(GlobalReAlloc(h, 48, GMEM_ZEROINIT), h);
+        auto* p = static_cast<unsigned char*>(GlobalLock(h));
+        ASSERT_NE(p, nullptr);
+        for (int i = 0; i < 48; ++i)
+            ASSERT_EQ(p[i], 0);
+        EXPECT_EQ(GlobalHandle(p), h);
+        GlobalUnlock(h);
+        EXPECT_EQ(GlobalFree(h), nullptr);
+    }
+    EXPECT_EQ(live_blocks(), live);
 }

@@ -13,11 +13,17 @@
 
 namespace {
 
+// A block's attributes. Discardable is only ever set on a movable block: the
+// system ignores it on fixed ones.
+constexpr unsigned kMovable = 1;
+constexpr unsigned kDiscardable = 2;
+
 struct Block {
-    unsigned flags;     // GMEM_* flags the block was allocated with
-    unsigned locks;     // lock count of a movable block
+    unsigned attrs;     // kMovable, kDiscardable
+    unsigned locks;     // lock count of a movable block, saturating at GMEM_LOCKCOUNT
     size_t size;        // GlobalSize; 0 once discarded
-    unsigned char* data;
+    size_t capacity;    // bytes allocated at `data`; a block resizes in place up to this
+    unsigned char* data;  // null once discarded
 };
 
 struct Registry {
@@ -49,6 +55,8 @@ bool injected_failure(Registry& r)
     return false;
 }
 
+constexpr size_t kMaxBlock = static_cast<size_t>(1) << 40;
+
 unsigned char* allocate_bytes(size_t bytes, bool zero)
 {
     // A zero-byte block still gets a unique address.
@@ -63,25 +71,33 @@ Block* find(Registry& r, const void* h)
     return it == r.by_handle.end() ? nullptr : it->second;
 }
 
+// GlobalAlloc and LocalAlloc. A movable block of zero bytes is born
+// discarded: it has a handle but no memory until a reallocation gives it some.
 HGLOBAL alloc_block(UINT flags, SIZE_T bytes)
 {
     Registry& r = registry();
     std::lock_guard<std::mutex> guard(r.mutex);
     if (injected_failure(r))
         return nullptr;
-    if (bytes > (static_cast<size_t>(1) << 40))
+    if (bytes > kMaxBlock)
         return nullptr;
-    Block* b = new (std::nothrow) Block{flags, 0, bytes, nullptr};
+    const bool movable = (flags & GMEM_MOVEABLE) != 0;
+    // LMEM_DISCARDABLE is 0x0F00; GMEM_DISCARDABLE (0x0100) is one of its bits.
+    const unsigned attrs = movable ? (kMovable | ((flags & LMEM_DISCARDABLE) ? kDiscardable : 0)) : 0;
+    Block* b = new (std::nothrow) Block{attrs, 0, bytes, bytes, nullptr};
     if (!b)
         return nullptr;
-    b->data = allocate_bytes(bytes, (flags & GMEM_ZEROINIT) != 0);
-    if (!b->data) {
-        delete b;
-        return nullptr;
+    if (!movable || bytes) {
+        b->data = allocate_bytes(bytes, (flags & GMEM_ZEROINIT) != 0);
+        if (!b->data) {
+            delete b;
+            return nullptr;
+        }
     }
-    HGLOBAL h = (flags & GMEM_MOVEABLE) ? static_cast<HGLOBAL>(b) : static_cast<HGLOBAL>(b->data);
+    HGLOBAL h = movable ? static_cast<HGLOBAL>(b) : static_cast<HGLOBAL>(b->data);
     r.by_handle[h] = b;
-    r.by_data[b->data] = h;
+    if (b->data)
+        r.by_data[b->data] = h;
     return h;
 }
 
@@ -102,82 +118,164 @@ HGLOBAL free_block(HGLOBAL h)
     return nullptr;
 }
 
-}  // namespace
-
-extern "C" {
-
-HGLOBAL WINAPI GlobalAlloc(UINT uFlags, SIZE_T dwBytes)
+// Gives the block `bytes` of memory at a new address, keeping the contents
+// that fit and zeroing the growth when asked. The old memory is released only
+// once the new one is had, so a failure leaves the block as it was. The
+// caller maps the new address to the block's handle.
+bool move_block(Registry& r, Block* b, size_t bytes, bool zero)
 {
-    return alloc_block(uFlags, dwBytes);
+    unsigned char* fresh = allocate_bytes(bytes, false);
+    if (!fresh)
+        return false;
+    const size_t keep = std::min(bytes, b->size);
+    if (keep)
+        std::memcpy(fresh, b->data, keep);
+    if (zero && bytes > keep)
+        std::memset(fresh + keep, 0, bytes - keep);
+    r.by_data.erase(b->data);
+    std::free(b->data);
+    b->data = fresh;
+    b->size = bytes;
+    b->capacity = bytes;
+    return true;
 }
 
-HGLOBAL WINAPI GlobalReAlloc(HGLOBAL hMem, SIZE_T dwBytes, UINT uFlags)
+// Turns a fixed block into a movable one over the same memory, under a new
+// handle (GlobalReAlloc with GMEM_MODIFY | GMEM_MOVEABLE). The old handle,
+// which was the data pointer, stops being a handle.
+HGLOBAL make_movable(Registry& r, HGLOBAL h, Block* b, UINT flags)
+{
+    b->attrs = kMovable | ((flags & GMEM_DISCARDABLE) ? kDiscardable : 0);
+    r.by_handle.erase(h);
+    HGLOBAL moved = static_cast<HGLOBAL>(b);
+    r.by_handle[moved] = b;
+    r.by_data[b->data] = moved;
+    return moved;
+}
+
+// GlobalReAlloc and LocalReAlloc.
+//
+// A block changes size where it lies whenever its allocation has room, which
+// always holds for shrinking and for the same size: a locked block never
+// moves under its caller's pointer unless the caller asked for that with
+// GMEM_MOVEABLE. Growth beyond the allocation moves the block when it may:
+// an unlocked movable block always, a locked movable one or a fixed one only
+// with GMEM_MOVEABLE (a movable handle stays; a fixed block's handle, being
+// its address, changes). The lock count survives every reallocation. Size 0
+// with GMEM_MOVEABLE discards an unlocked movable block, discardable or not;
+// a discarded block comes back with any nonzero size.
+HGLOBAL realloc_block(HGLOBAL hMem, SIZE_T dwBytes, UINT uFlags, bool global)
 {
     Registry& r = registry();
     std::lock_guard<std::mutex> guard(r.mutex);
     Block* b = find(r, hMem);
     if (!b)
         return nullptr;
+    const bool movable = (b->attrs & kMovable) != 0;
     if (uFlags & GMEM_MODIFY) {
-        // Only the discardable attribute can change this way.
-        b->flags = (b->flags & ~static_cast<unsigned>(GMEM_DISCARDABLE)) | (uFlags & GMEM_DISCARDABLE);
+        // Only attributes change; the size is ignored. Discardability is
+        // added, never removed, and only GlobalReAlloc turns a fixed block
+        // into a movable one.
+        if (!movable)
+            return global && (uFlags & GMEM_MOVEABLE) ? make_movable(r, hMem, b, uFlags) : hMem;
+        if (uFlags & LMEM_DISCARDABLE)
+            b->attrs |= kDiscardable;
         return hMem;
     }
-    const bool movable = (b->flags & GMEM_MOVEABLE) != 0;
-    // A fixed block, or a locked one, may only change size in place: refuse
-    // growth that would move it, as Win32 does without GMEM_MOVEABLE.
-    if ((!movable || b->locks > 0) && dwBytes > b->size)
+    if (uFlags & LMEM_DISCARDABLE)
+        return nullptr;  // discardability is set with GMEM_MODIFY only
+    if (dwBytes > kMaxBlock)
         return nullptr;
-    if (dwBytes > (static_cast<size_t>(1) << 40) || injected_failure(r))
-        return nullptr;
-    unsigned char* fresh = allocate_bytes(dwBytes, false);
-    if (!fresh)
-        return nullptr;
-    size_t keep = std::min(dwBytes, b->size);
-    if (b->data && keep)
-        std::memcpy(fresh, b->data, keep);
-    if (dwBytes > keep && (uFlags & GMEM_ZEROINIT))
-        std::memset(fresh + keep, 0, dwBytes - keep);
-    if (b->data)
-        r.by_data.erase(b->data);
-    std::free(b->data);
-    b->data = fresh;
-    b->size = dwBytes;
-    if (!movable) {
-        // Shrinking a fixed block keeps its address in Win32; ours moves, so
-        // re-key the handle, which is the data pointer.
-        r.by_handle.erase(hMem);
-        hMem = fresh;
-        r.by_handle[hMem] = b;
+    const bool may_move = (uFlags & GMEM_MOVEABLE) || (movable && b->locks == 0);
+    const bool zero = (uFlags & GMEM_ZEROINIT) != 0;
+
+    if (movable && dwBytes == 0) {
+        if (!(uFlags & GMEM_MOVEABLE) || b->locks > 0)
+            return nullptr;
+        if (b->data) {
+            r.by_data.erase(b->data);
+            std::free(b->data);
+        }
+        b->data = nullptr;
+        b->size = 0;
+        b->capacity = 0;
+        return hMem;
     }
-    r.by_data[fresh] = hMem;
-    return hMem;
+    if (!b->data) {
+        // A discarded block is reallocated whatever the flags.
+        if (injected_failure(r))
+            return nullptr;
+        unsigned char* fresh = allocate_bytes(dwBytes, zero);
+        if (!fresh)
+            return nullptr;
+        b->data = fresh;
+        b->size = dwBytes;
+        b->capacity = dwBytes;
+        r.by_data[fresh] = hMem;
+        return hMem;
+    }
+    if (dwBytes > b->size && injected_failure(r))
+        return nullptr;
+    if (dwBytes <= b->capacity) {
+        if (zero && dwBytes > b->size)
+            std::memset(b->data + b->size, 0, dwBytes - b->size);
+        b->size = dwBytes;
+        // Nobody holds the address of an unlocked movable block, so a large
+        // shrink may give its memory back (and move it).
+        if (movable && b->locks == 0 && dwBytes < b->capacity / 2) {
+            if (void* p = std::realloc(b->data, dwBytes ? dwBytes : 1)) {
+                r.by_data.erase(b->data);
+                b->data = static_cast<unsigned char*>(p);
+                b->capacity = dwBytes;
+                r.by_data[b->data] = hMem;
+            }
+        }
+        return hMem;
+    }
+    if (!may_move || !move_block(r, b, dwBytes, zero))
+        return nullptr;
+    if (movable) {
+        r.by_data[b->data] = hMem;
+        return hMem;
+    }
+    // A fixed block's handle is its address, which has changed.
+    HGLOBAL moved = b->data;
+    r.by_handle.erase(hMem);
+    r.by_handle[moved] = b;
+    r.by_data[moved] = moved;
+    return moved;
 }
 
-LPVOID WINAPI GlobalLock(HGLOBAL hMem)
+LPVOID lock_block(HGLOBAL hMem)
 {
     Registry& r = registry();
     std::lock_guard<std::mutex> guard(r.mutex);
     Block* b = find(r, hMem);
     if (!b || !b->data)
         return nullptr;
-    if ((b->flags & GMEM_MOVEABLE) && b->locks < GMEM_LOCKCOUNT)
+    if ((b->attrs & kMovable) && b->locks < GMEM_LOCKCOUNT)
         ++b->locks;
     return b->data;
 }
 
-BOOL WINAPI GlobalUnlock(HGLOBAL hMem)
+// Unlocking a fixed block does nothing; GlobalUnlock then answers TRUE and
+// LocalUnlock FALSE, as the system's own functions do.
+BOOL unlock_block(HGLOBAL hMem, BOOL fixed_result)
 {
     Registry& r = registry();
     std::lock_guard<std::mutex> guard(r.mutex);
     Block* b = find(r, hMem);
-    if (!b || !(b->flags & GMEM_MOVEABLE) || b->locks == 0)
+    if (!b)
+        return FALSE;
+    if (!(b->attrs & kMovable))
+        return fixed_result;
+    if (b->locks == 0)
         return FALSE;
     --b->locks;
     return b->locks > 0;
 }
 
-SIZE_T WINAPI GlobalSize(HGLOBAL hMem)
+SIZE_T size_of_block(HGLOBAL hMem)
 {
     Registry& r = registry();
     std::lock_guard<std::mutex> guard(r.mutex);
@@ -185,19 +283,63 @@ SIZE_T WINAPI GlobalSize(HGLOBAL hMem)
     return b && b->data ? b->size : 0;
 }
 
-UINT WINAPI GlobalFlags(HGLOBAL hMem)
+// GlobalFlags and LocalFlags differ only in the bits reporting discardability.
+UINT flags_of_block(HGLOBAL hMem, UINT discardable_bits)
 {
     Registry& r = registry();
     std::lock_guard<std::mutex> guard(r.mutex);
     Block* b = find(r, hMem);
     if (!b)
-        return 0x8000;  // GMEM_INVALID_HANDLE
+        return GMEM_INVALID_HANDLE;
     UINT f = b->locks & GMEM_LOCKCOUNT;
-    if (b->flags & GMEM_DISCARDABLE)
-        f |= GMEM_DISCARDABLE;
-    if (!b->data)
+    if (b->attrs & kDiscardable)
+        f |= discardable_bits;
+    if ((b->attrs & kMovable) && !b->data)
         f |= GMEM_DISCARDED;
     return f;
+}
+
+HGLOBAL handle_of_data(LPCVOID pMem)
+{
+    Registry& r = registry();
+    std::lock_guard<std::mutex> guard(r.mutex);
+    auto it = r.by_data.find(pMem);
+    return it == r.by_data.end() ? nullptr : it->second;
+}
+
+}  // namespace
+
+extern "C" {
+
+HGLOBAL WINAPI GlobalAlloc(UINT uFlags, SIZE_T dwBytes)
+{
+    // A fixed global block of zero bytes is given one byte; a local one is not.
+    return alloc_block(uFlags, (dwBytes == 0 && !(uFlags & GMEM_MOVEABLE)) ? 1 : dwBytes);
+}
+
+HGLOBAL WINAPI GlobalReAlloc(HGLOBAL hMem, SIZE_T dwBytes, UINT uFlags)
+{
+    return realloc_block(hMem, dwBytes, uFlags, true);
+}
+
+LPVOID WINAPI GlobalLock(HGLOBAL hMem)
+{
+    return lock_block(hMem);
+}
+
+BOOL WINAPI GlobalUnlock(HGLOBAL hMem)
+{
+    return unlock_block(hMem, TRUE);
+}
+
+SIZE_T WINAPI GlobalSize(HGLOBAL hMem)
+{
+    return size_of_block(hMem);
+}
+
+UINT WINAPI GlobalFlags(HGLOBAL hMem)
+{
+    return flags_of_block(hMem, GMEM_DISCARDABLE);
 }
 
 HGLOBAL WINAPI GlobalFree(HGLOBAL hMem)
@@ -207,10 +349,7 @@ HGLOBAL WINAPI GlobalFree(HGLOBAL hMem)
 
 HGLOBAL WINAPI GlobalHandle(LPCVOID pMem)
 {
-    Registry& r = registry();
-    std::lock_guard<std::mutex> guard(r.mutex);
-    auto it = r.by_data.find(pMem);
-    return it == r.by_data.end() ? nullptr : it->second;
+    return handle_of_data(pMem);
 }
 
 HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes)
@@ -218,9 +357,39 @@ HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes)
     return alloc_block(uFlags, uBytes);
 }
 
+HLOCAL WINAPI LocalReAlloc(HLOCAL hMem, SIZE_T uBytes, UINT uFlags)
+{
+    return realloc_block(hMem, uBytes, uFlags, false);
+}
+
+LPVOID WINAPI LocalLock(HLOCAL hMem)
+{
+    return lock_block(hMem);
+}
+
+BOOL WINAPI LocalUnlock(HLOCAL hMem)
+{
+    return unlock_block(hMem, FALSE);
+}
+
+SIZE_T WINAPI LocalSize(HLOCAL hMem)
+{
+    return size_of_block(hMem);
+}
+
+UINT WINAPI LocalFlags(HLOCAL hMem)
+{
+    return flags_of_block(hMem, LMEM_DISCARDABLE);
+}
+
 HLOCAL WINAPI LocalFree(HLOCAL hMem)
 {
     return free_block(hMem);
+}
+
+HLOCAL WINAPI LocalHandle(LPCVOID pMem)
+{
+    return handle_of_data(pMem);
 }
 
 }  // extern "C"
@@ -261,11 +430,12 @@ void discard_discardable()
     Registry& r = registry();
     std::lock_guard<std::mutex> guard(r.mutex);
     for (auto& [h, b] : r.by_handle) {
-        if ((b->flags & GMEM_DISCARDABLE) && b->locks == 0 && b->data) {
+        if ((b->attrs & kDiscardable) && b->locks == 0 && b->data) {
             r.by_data.erase(b->data);
             std::free(b->data);
             b->data = nullptr;
             b->size = 0;
+            b->capacity = 0;
         }
     }
 }
