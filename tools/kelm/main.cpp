@@ -101,7 +101,22 @@ int main(int argc, char** argv)
         print_tool_help(stderr);
         return kExitUsage;
     }
-    const std::string_view name = argv[1];
+    // Options of every command may also come before the command's name.
+    int first = 1;
+    for (; first < argc; ++first) {
+        const std::string_view a = argv[first];
+        if (a == "--json")
+            options().json = true;
+        else if (a == "--quiet")
+            options().quiet = true;
+        else
+            break;
+    }
+    if (first >= argc) {
+        print_tool_help(stderr);
+        return kExitUsage;
+    }
+    const std::string_view name = argv[first];
     if (name == "--help" || name == "-h" || name == "help") {
         print_tool_help(stdout);
         return kExitOk;
@@ -110,7 +125,7 @@ int main(int argc, char** argv)
         std::printf("kelm %s (kelm3 library)\n", KELM_VERSION);
         return kExitOk;
     }
-    Args args(argv + 2, argv + argc);
+    Args args(argv + first + 1, argv + argc);
     for (std::string_view a : args) {
         if (a == "--")
             break;
@@ -135,6 +150,6 @@ int main(int argc, char** argv)
     for (const Command& c : kHidden)
         if (name == c.name)
             return run(c);
-    std::fprintf(stderr, "kelm: unknown command '%s'\nTry 'kelm --help'.\n", argv[1]);
+    std::fprintf(stderr, "kelm: unknown command '%s'\nTry 'kelm --help'.\n", argv[first]);
     return kExitUsage;
 }
