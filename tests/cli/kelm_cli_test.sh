@@ -30,9 +30,9 @@ check new-too-large 1 'too large' -- "$kelm" new 100000x100000x32
 
 # Colours: CSS-style forms and names, the library's colour word, and the
 # ambiguous bare hex refused with a hint. Pixel 0,0 of a new 24-bit image.
-while read -r arg want; do
+while read -r arg want <&3; do
     check "colour-$arg" 0 "\"colour\":\"$want\"" -- "$kelm" new 1x1x24 --fill "$arg" --json
-done <<'CASES'
+done 3<<'CASES'
 #ff8000 #ff8000
 #f80 #ff8800
 red #ff0000
@@ -64,10 +64,10 @@ check pixel-colour-word 0 '#0000ff' -- "$kelm" pixel "$work/p.bmp" 2 0 0x00FF000
 check pixel-outside 1 'outside the 7x3 image' -- "$kelm" pixel "$work/p.bmp" 1000 0
 check pixel-negative 1 'outside the' -- "$kelm" pixel "$work/p.bmp" 0 -1
 check pixel-bad-coords 2 'coordinates must be integers' -- "$kelm" pixel "$work/p.bmp" a 0
-while read -r geometry flags raw; do
+while read -r geometry flags raw <&3; do
     [ "$flags" = plain ] && flags=
     check "raw-$geometry$flags" 0 "\"raw\":\"$raw\"" -- "$kelm" new "$geometry" --fill '#ffffff' --json $flags
-done <<'CASES'
+done 3<<'CASES'
 2x2x1 plain [01]
 2x2x4 plain [0-9a-f]
 2x2x8 plain [0-9a-f]{2}
@@ -134,9 +134,9 @@ patched png-comp 30 '\5\0\0\0'
 patched rle8-at-24 30 '\1\0\0\0'
 patched planes 26 '\3\0'
 patched header200 14 '\310\0\0\0'
-while read -r name status pattern; do
+while read -r name status pattern <&3; do
     check "diagnose-$name" "$status" "$pattern" -- "$kelm" info "$work/$name"
-done <<'CASES'
+done 3<<'CASES'
 nothere.bmp 1 nothere.bmp: no such file
 dir.bmp 1 dir.bmp: a directory, not an image file
 empty.bmp 1 empty.bmp: an empty file
