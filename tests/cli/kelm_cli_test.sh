@@ -148,8 +148,8 @@ short-header.bmp 1 truncated \(expected 54 bytes for the 40-byte header, found 3
 short-pixels.bmp 0 warning: truncated \(expected 126 bytes, found 70\)
 depth2.bmp 1 depth 2 bits not supported \(1, 4, 8, 16, 24 or 32\)
 width.bmp 1 width -1 not supported
-jpeg-comp.bmp 1 BI_JPEG compression not supported
-png-comp.bmp 1 BI_PNG compression not supported
+jpeg-comp.bmp 1 BI_JPEG compression \(an embedded JPEG image\) not supported
+png-comp.bmp 1 BI_PNG compression \(an embedded PNG image\) not supported
 rle8-at-24.bmp 1 RLE8 compression at 24 bits not supported
 planes.bmp 1 3 planes not supported
 header200.bmp 1 header size 200 not read

@@ -79,8 +79,8 @@ while read -r name ref channels note <&3; do
 done 3<<CASES
 os2v2-64 $bmp3 rgb converted its 64-byte \(OS/2 2.x\) header to the 40-byte form
 os2v2-16 $bmp3 rgb converted its 16-byte \(OS/2 2.x\) header to the 40-byte form
-h56 $v5a rgba converted its 56-byte \(56-byte\) header to the 108-byte form
-h52 $v5a rgb converted its 52-byte \(52-byte\) header to the 108-byte form
+h56 $v5a rgba converted its 56-byte \(V3\) header to the 108-byte form
+h52 $v5a rgb converted its 52-byte \(V2\) header to the 108-byte form
 CASES
 
 # OS/2 2.x RLE is read; Huffman and RLE24 are refused by name.

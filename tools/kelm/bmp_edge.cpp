@@ -32,8 +32,8 @@ std::string kind_of(uint32_t size)
     switch (size) {
     case 12: return "OS/2 core";
     case 40: return "Windows";
-    case 52: return "52-byte";
-    case 56: return "56-byte";
+    case 52: return "V2";  // 40 bytes and the red, green and blue masks
+    case 56: return "V3";  // and the alpha mask
     case 108: return "V4";
     case 124: return "V5";
     default: return size >= 16 && size <= 64 ? "OS/2 2.x" : "unknown";
@@ -66,6 +66,10 @@ std::string unsupported(const StoredFile& s)
         return "width " + std::to_string(bi.biWidth) + " not supported (must be 0 or more)";
     if (bi.biHeight == INT32_MIN)
         return "height " + std::to_string(bi.biHeight) + " not supported";
+    // These store a whole JPEG or PNG file, with a bit count of 0.
+    if (!s.os2 && (c == 4 || c == 5))
+        return compression_label(c, false) + " compression (an embedded " + (c == 4 ? "JPEG" : "PNG") +
+               " image) not supported";
     if (bi.biPlanes != 1 && bi.biPlanes != 2)
         return n2s(bi.biPlanes) + " planes not supported (1, or 2 for 16 bits per sample)";
     if (bi.biPlanes == 2) {

@@ -25,7 +25,7 @@ struct StoredFile {
     bool fileHeader = false;
     uint32_t bfSize = 0, bfOffBits = 0;
     uint32_t headerSize = 0;
-    std::string headerKind;  // "OS/2 core", "Windows", "V4", "V5", "OS/2 2.x", "52-byte", "56-byte"
+    std::string headerKind;  // "OS/2 core", "Windows", "V2" (52), "V3" (56), "V4", "V5", "OS/2 2.x"
     bool core = false;       // 12-byte header: only width, height, planes and bit count exist
     bool os2 = false;        // an OS/2 header, core or 2.x
     BITMAPINFOHEADER bi{};   // the stored fields, a core header's widened
