@@ -57,7 +57,7 @@ skip() {
 # ---------------------------------------------------------------------------
 # Tools. Only what is missing is installed, with one apt-get update.
 PACKAGES=(cmake g++ make libgtest-dev libbenchmark-dev pkg-config clang libclang-rt-14-dev
-          g++-mingw-w64-i686-posix wine wine32:i386)
+          libspng-dev imagemagick g++-mingw-w64-i686-posix wine wine32:i386)
 
 install_tools() {
     local missing=() p

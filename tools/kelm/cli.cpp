@@ -1,23 +1,120 @@
-// Parsing and formatting helpers of the kelm tool.
+// Argument parsing, messages and small formatting helpers of the kelm tool.
 #include "cli.h"
 
 #include <charconv>
 #include <cstdio>
 #include <cstring>
 
+#include "json.h"
+
 namespace kelm_cli {
+
+Options& options()
+{
+    static Options o;
+    return o;
+}
+
+std::optional<std::string_view> ParsedArgs::value(std::string_view name) const
+{
+    for (auto& [k, v] : values)
+        if (k == name)
+            return v;
+    return std::nullopt;
+}
+
+bool parse_args(const Args& args, std::initializer_list<std::string_view> flags,
+                std::initializer_list<std::string_view> valued, ParsedArgs* out, std::string* error)
+{
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string_view a = args[i];
+        const bool looksLikeOption = a.size() > 1 && a[0] == '-' && !(a[1] >= '0' && a[1] <= '9');
+        if (optionsEnded || !looksLikeOption) {
+            out->positional.push_back(a);
+            continue;
+        }
+        if (a == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (a == "--quiet" || a == "--json") {  // understood by every command
+            out->flags.insert(a);
+            continue;
+        }
+        bool known = false;
+        for (std::string_view f : flags)
+            if (a == f) {
+                out->flags.insert(a);
+                known = true;
+            }
+        for (std::string_view v : valued)
+            if (a == v) {
+                if (i + 1 >= args.size()) {
+                    *error = std::string(a) + " needs a value";
+                    return false;
+                }
+                out->values.emplace_back(a, args[++i]);
+                known = true;
+            }
+        if (!known) {
+            *error = "unknown option '" + std::string(a) + "'";
+            return false;
+        }
+    }
+    return true;
+}
 
 int usage_error(std::string_view cmd, const std::string& message)
 {
-    std::fprintf(stderr, "kelm %.*s: %s\nTry 'kelm %.*s --help'.\n", static_cast<int>(cmd.size()), cmd.data(),
-                 message.c_str(), static_cast<int>(cmd.size()), cmd.data());
+    const std::string full = "kelm " + std::string(cmd) + ": " + message;
+    if (options().json)
+        std::printf("%s\n", json_error(full, nullptr).c_str());
+    else
+        std::fprintf(stderr, "%s\nTry 'kelm %.*s --help'.\n", full.c_str(), static_cast<int>(cmd.size()), cmd.data());
     return kExitUsage;
 }
 
-int failure(const std::string& message)
+int failure(const std::string& file, const std::string& reason)
 {
-    std::fprintf(stderr, "kelm: %s\n", message.c_str());
+    if (options().json)
+        std::printf("%s\n", json_error(reason, &file).c_str());
+    else
+        std::fprintf(stderr, "kelm: %s: %s\n", display_name(file).c_str(), reason.c_str());
     return kExitFailure;
+}
+
+int failure(const std::string& reason)
+{
+    if (options().json)
+        std::printf("%s\n", json_error(reason, nullptr).c_str());
+    else
+        std::fprintf(stderr, "kelm: %s\n", reason.c_str());
+    return kExitFailure;
+}
+
+void note(const std::string& file, const std::string& text)
+{
+    if (!options().quiet)
+        std::fprintf(stderr, "kelm: %s: note: %s\n", display_name(file).c_str(), text.c_str());
+}
+
+void warning(const std::string& file, const std::string& text)
+{
+    std::fprintf(stderr, "kelm: %s: warning: %s\n", display_name(file).c_str(), text.c_str());
+}
+
+void report_load(const std::string& file, const LoadedImage& img)
+{
+    for (const std::string& n : img.notes)
+        note(file, n);
+    for (const std::string& w : img.warnings)
+        warning(file, w);
+}
+
+std::string display_name(const std::string& path)
+{
+    return path == "-" ? "(standard input)" : path;
 }
 
 std::optional<long> parse_long(std::string_view s)
@@ -39,40 +136,12 @@ bool parse_geometry(std::string_view s, long* w, long* h, unsigned* bits)
     auto pw = parse_long(s.substr(0, a));
     auto ph = parse_long(s.substr(a + 1, b - a - 1));
     auto pb = parse_long(s.substr(b + 1));
-    if (!pw || !ph || !pb || *pb < 0 || *pb > 64)
+    if (!pw || !ph || !pb || *pb < 0 || *pb > 1024)
         return false;
     *w = *pw;
     *h = *ph;
     *bits = static_cast<unsigned>(*pb);
     return true;
-}
-
-std::optional<DWORD> parse_colour(std::string_view s)
-{
-    auto hex = [](std::string_view t) -> std::optional<uint32_t> {
-        uint32_t v = 0;
-        const char* end = t.data() + t.size();
-        auto [p, ec] = std::from_chars(t.data(), end, v, 16);
-        if (ec != std::errc() || p != end || t.empty())
-            return std::nullopt;
-        return v;
-    };
-    if (s.size() >= 2 && (s.substr(0, 2) == "0x" || s.substr(0, 2) == "0X")) {
-        // A colour word as the library takes it: 0x00BBGGRR.
-        if (s.size() > 10)
-            return std::nullopt;
-        return hex(s.substr(2));
-    }
-    if (!s.empty() && s[0] == '#')
-        s.remove_prefix(1);
-    if (s.size() != 6)
-        return std::nullopt;
-    auto v = hex(s);
-    if (!v)
-        return std::nullopt;
-    // #RRGGBB, as people write colours, to the library's red-low layout.
-    const DWORD r = (*v >> 16) & 0xFF, g = (*v >> 8) & 0xFF, b = *v & 0xFF;
-    return r | (g << 8) | (b << 16);
 }
 
 const char* palette_type_name(int type)
@@ -93,28 +162,6 @@ const char* compression_name(DWORD compression)
     }
 }
 
-std::string json_escape(std::string_view s)
-{
-    std::string out;
-    for (char c : s) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out += c;
-            }
-        }
-    }
-    return out;
-}
-
 std::string hex_colour(DWORD colourWord)
 {
     char buf[8];
@@ -128,14 +175,22 @@ bool image_facts(HGLOBAL hDib, ImageFacts* out)
     ImageFacts f{};
     if (!DIBInfo(hDib, &f.completed, sizeof f.completed))
         return false;
-    const void* p = GlobalLock(hDib);
+    const uint8_t* p = static_cast<const uint8_t*>(GlobalLock(hDib));
     if (!p)
         return false;
     f.paletteType = DIBPaletteType(p);
     f.cmyk = DIBIsCmyk(p) != 0;
     f.paletteBytes = DIBPaletteSize(p);
-    GlobalUnlock(hDib);
     const BITMAPINFOHEADER& bi = f.completed;
+    if (bi.biCompression == BI_BITFIELDS) {
+        // The masks follow the header in the library's images; a 108-byte
+        // header adds the alpha mask at offset 52.
+        f.haveMasks = true;
+        std::memcpy(f.masks, p + bi.biSize, 12);
+        if (bi.biSize >= 108)
+            std::memcpy(&f.masks[3], p + 52, 4);
+    }
+    GlobalUnlock(hDib);
     f.stride = static_cast<uint64_t>((static_cast<int64_t>(bi.biWidth) * bi.biBitCount + 31) / 32) * 4;
     f.blockSize = GlobalSize(hDib);
     f.pixelOffset = bi.biSize + f.paletteBytes + (bi.biCompression == BI_BITFIELDS ? 12 : 0);

@@ -1,13 +1,15 @@
-// Shared pieces of the kelm tool: command table, argument parsing helpers,
-// and the small amount of formatting every command needs.
+// Shared pieces of the kelm tool: command table, argument parsing, messages
+// and exit statuses, and how images and pixels are shown.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "image_io.h"
 #include "kelm3.h"
 
 namespace kelm_cli {
@@ -30,22 +32,49 @@ int cmd_new(const Args& args);
 int cmd_info(const Args& args);
 int cmd_copy(const Args& args);
 int cmd_pixel(const Args& args);
+int cmd_progress_demo(const Args& args);
 
-// Prints "kelm CMD: message" to stderr and returns kExitUsage.
+// Options of the whole process, set by main before a command runs.
+struct Options {
+    bool json = false;   // --json: results and errors as JSON on stdout
+    bool quiet = false;  // --quiet: no progress bar, no notes
+};
+Options& options();
+
+// Command-line arguments split into options and positional arguments.
+// "-" (standard input or output) and negative numbers are positional; "--"
+// ends the options.
+struct ParsedArgs {
+    std::vector<std::string_view> positional;
+    std::set<std::string_view> flags;
+    std::vector<std::pair<std::string_view, std::string_view>> values;  // options that take a value
+    std::optional<std::string_view> value(std::string_view name) const;
+};
+bool parse_args(const Args& args, std::initializer_list<std::string_view> flags,
+                std::initializer_list<std::string_view> valued, ParsedArgs* out, std::string* error);
+
+// Wrong usage: "kelm CMD: message" on stderr (with --json the error object on
+// stdout), returns kExitUsage.
 int usage_error(std::string_view cmd, const std::string& message);
-// Prints "kelm: message" to stderr and returns kExitFailure.
-int failure(const std::string& message);
+// A failed operation on a file: "kelm: FILE: reason" on stderr (with --json
+// {"error": reason, "file": FILE} on stdout), returns kExitFailure.
+int failure(const std::string& file, const std::string& reason);
+// The same without a file.
+int failure(const std::string& reason);
+// "kelm: FILE: note: ..." (silenced by --quiet) and "kelm: FILE: warning: ...".
+void note(const std::string& file, const std::string& text);
+void warning(const std::string& file, const std::string& text);
+// Prints a loaded image's notes and warnings.
+void report_load(const std::string& file, const LoadedImage& img);
 
 std::optional<long> parse_long(std::string_view s);
 // "640x480x8" -> width, height, bits.
 bool parse_geometry(std::string_view s, long* w, long* h, unsigned* bits);
-// "#RRGGBB", "RRGGBB" or "0xAABBGGRR" (a colour word) -> colour word.
-std::optional<DWORD> parse_colour(std::string_view s);
 
 const char* palette_type_name(int type);
 const char* compression_name(DWORD compression);
-std::string json_escape(std::string_view s);
 std::string hex_colour(DWORD colourWord);  // "#rrggbb"
+std::string display_name(const std::string& path);  // "-" is shown as "(standard input)"
 
 // The header of a packed DIB as DIBInfo completes it, plus the facts the
 // commands print about an image held in a block.
@@ -57,34 +86,43 @@ struct ImageFacts {
     uint64_t blockSize;
     uint64_t paletteBytes;
     uint64_t pixelOffset;
+    bool haveMasks;
+    uint32_t masks[4];  // red, green, blue, alpha (alpha only after a 108-byte header)
 };
 bool image_facts(HGLOBAL hDib, ImageFacts* out);
 
-}  // namespace kelm_cli
-
-namespace kelm_cli {
-
-// One pixel read back through the RW API.
+// One pixel read back through the RW API. x and y count from the top-left
+// corner; storedRow is the library's row (memory order).
 struct PixelSample {
-    int x, y;
+    int x, y, storedRow;
     DWORD colour;        // colour word, or 0xFFFFFFFF
     uint8_t raw[8];
-    unsigned rawBytes;   // how many raw bytes are meaningful for the layout
+    unsigned bits, planes;
     Rgbq16 rgb16;
 };
 
+// The image's height in rows, and the conversion between rows counted from
+// the top and the library's stored rows (the same formula both ways).
+int flip_row(const BITMAPINFOHEADER& bi, int row);
+
 // Samples the corners and the centre of an image (nothing when RWOpenDIB
-// refuses it, for example an RLE image).
+// refuses it).
 std::vector<PixelSample> sample_pixels(HGLOBAL hDib, bool* opened);
-PixelSample read_pixel(LPTRDIB rw, const BITMAPINFOHEADER& bi, int x, int y);
-unsigned raw_bytes_for(const BITMAPINFOHEADER& bi);
+PixelSample read_pixel(LPTRDIB rw, const BITMAPINFOHEADER& bi, int x, int storedRow);
+// The raw value in hex: the pixel's own bits as a number, zero-padded to the
+// depth's width (1 digit at 1 and 4 bits, 2 at 8, 4 at 16, 6 at 24, 8 at 32;
+// two planes: 4, 12 or 16 digits, the 16-bit channels alpha, red, green,
+// blue from the most significant end).
 std::string raw_hex(const PixelSample& s);
 
-void print_header_text(const char* title, const BITMAPINFOHEADER& bi);
+void print_header_text(const char* title, const BITMAPINFOHEADER& bi, bool core);
+void print_masks_text(const uint32_t masks[4], bool alpha);
 void print_facts_text(const ImageFacts& f);
 void print_samples_text(const std::vector<PixelSample>& samples, bool opened);
-std::string header_json(const BITMAPINFOHEADER& bi);
+std::string header_json(const BITMAPINFOHEADER& bi, bool core);
+std::string masks_json(const uint32_t masks[4], bool alpha);
 std::string facts_json(const ImageFacts& f);
+std::string sample_json(const PixelSample& s);
 std::string samples_json(const std::vector<PixelSample>& samples);
 
 }  // namespace kelm_cli

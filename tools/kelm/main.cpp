@@ -1,54 +1,69 @@
 // kelm: the command-line face of the kelm3 library. Each command is a thin
 // client of the public interface, so the tool doubles as a working example
 // of how applications use it.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "cli.h"
+#include "colour_arg.h"
+#include "progress.h"
+
+#ifndef KELM_VERSION
+#define KELM_VERSION "unknown"
+#endif
 
 namespace kelm_cli {
 namespace {
 
 const Command kCommands[] = {
-    {"new", "new WIDTHxHEIGHTxBITS [--two-plane] [--fill COLOUR] [--json]",
-     "Usage: kelm new WIDTHxHEIGHTxBITS [--two-plane] [--fill COLOUR] [--json]\n"
+    {"new", "new WIDTHxHEIGHTxBITS [--two-plane] [--fill COLOUR] [--json] [OUT]",
+     "Usage: kelm new WIDTHxHEIGHTxBITS [--two-plane] [--fill COLOUR] [--json] [OUT]\n"
      "\n"
      "Creates an image in memory with the default colour table of its depth and\n"
      "shows its header, palette type, stride and sizes, and the corner and centre\n"
-     "pixels read back through the pixel API.\n"
+     "pixels read back through the pixel API (images above 1048576 pixels: the\n"
+     "header only). With OUT the image is saved there (PNG for a .png name).\n"
      "\n"
      "  BITS          1, 4, 8, 16, 24 or 32 (48 and 64: two planes of 24 or 32)\n"
      "  --two-plane   16 bits per sample: two planes of BITS (8, 24 or 32)\n"
-     "  --fill COLOUR set every pixel (#RRGGBB, or a colour word 0x00BBGGRR);\n"
-     "                palette images take the nearest table entry\n"
+     "  --fill COLOUR set every pixel; palette images take the nearest table entry\n"
      "  --json        print one JSON object instead of text\n",
      cmd_new},
-    {"info", "info FILE.bmp [--json]",
-     "Usage: kelm info FILE.bmp [--json]\n"
+    {"info", "info FILE... [--brief] [--json]",
+     "Usage: kelm info FILE... [--brief] [--json]\n"
      "\n"
-     "Loads a bitmap and shows its header as stored in the file and as the library\n"
-     "completes it (colour count, image size), the palette type, whether it is\n"
-     "CMYK, the stride and sizes, and the corner and centre pixels.\n"
+     "Loads each image (BMP in any header variant, or PNG; - for standard input)\n"
+     "and shows its header as stored in the file and as the library completes it,\n"
+     "the colour masks, the palette type, whether it is CMYK, the stride and\n"
+     "sizes, and the corner and centre pixels.\n"
      "\n"
-     "  --json        print one JSON object instead of text\n",
+     "  --brief       one line per file\n"
+     "  --json        JSON: one object, or a list of objects for several files\n",
      cmd_info},
-    {"copy", "copy IN.bmp OUT.bmp",
-     "Usage: kelm copy IN.bmp OUT.bmp\n"
+    {"copy", "copy IN OUT",
+     "Usage: kelm copy IN OUT\n"
      "\n"
-     "Loads IN and saves it as OUT, as the reader delivers it: RLE decoded,\n"
-     "top-down rows turned bottom-up, OS/2 headers converted.\n",
+     "Loads IN and saves it as OUT: PNG when OUT ends in .png, else BMP as the\n"
+     "reader delivers it (RLE decoded, top-down rows turned bottom-up, OS/2 and\n"
+     "other headers converted). - is standard input or output (BMP).\n",
      cmd_copy},
-    {"pixel", "pixel FILE.bmp X Y [COLOUR] [--json]",
-     "Usage: kelm pixel FILE.bmp X Y [COLOUR] [--json]\n"
+    {"pixel", "pixel FILE X Y [COLOUR] [--stored-rows] [--json]",
+     "Usage: kelm pixel FILE X Y [COLOUR] [--stored-rows] [--json]\n"
      "\n"
-     "Reads pixel X, Y (Y counts stored rows: 0 is the bottom line) through the\n"
-     "pixel API and prints its colour and raw value. With COLOUR it writes the\n"
-     "pixel and saves FILE again; palette images take the nearest table entry.\n"
+     "Reads pixel X, Y (from the top-left corner) through the pixel API and\n"
+     "prints its colour and raw value. With COLOUR it writes the pixel and saves\n"
+     "FILE again in its format; palette images take the nearest table entry.\n"
      "\n"
-     "  COLOUR        #RRGGBB, or a colour word 0x00BBGGRR\n"
+     "  --stored-rows Y is the library's row in memory order (0 is the bottom\n"
+     "                line of an ordinary bottom-up image)\n"
      "  --json        print one JSON object instead of text\n",
      cmd_pixel},
+};
+
+const Command kHidden[] = {
+    {"_progress", "", "Usage: kelm _progress STEPS\n", cmd_progress_demo},
 };
 
 void print_tool_help(FILE* out)
@@ -63,10 +78,14 @@ void print_tool_help(FILE* out)
         std::fprintf(out, "  kelm %s\n", c.synopsis);
     std::fprintf(out,
                  "\n"
-                 "Rows are counted as stored: y 0 is the first row in memory, the bottom\n"
-                 "line of an ordinary bottom-up image.\n"
-                 "'kelm COMMAND --help' describes a command. Exit status: 0 success,\n"
-                 "1 failure, 2 wrong usage.\n");
+                 "Coordinates count from the top-left corner. Colours: %s.\n"
+                 "Files are BMP or PNG, told apart by their contents; output is PNG for a .png\n"
+                 "name, else BMP. - is standard input or output. Saving replaces a file only\n"
+                 "after a complete write. Every command takes --json and --quiet (no progress\n"
+                 "bar, no notes).\n"
+                 "'kelm COMMAND --help' describes a command. 'kelm --version' gives the version.\n"
+                 "Exit status: 0 success, 1 failure, 2 wrong usage.\n",
+                 kColourForms);
 }
 
 }  // namespace
@@ -75,26 +94,62 @@ void print_tool_help(FILE* out)
 int main(int argc, char** argv)
 {
     using namespace kelm_cli;
+    // A write past a file-size limit must fail with EFBIG, so that the
+    // half-written temporary file is removed, instead of killing the process.
+    std::signal(SIGXFSZ, SIG_IGN);
     if (argc < 2) {
         print_tool_help(stderr);
         return kExitUsage;
     }
-    const std::string_view name = argv[1];
+    // Options of every command may also come before the command's name.
+    int first = 1;
+    for (; first < argc; ++first) {
+        const std::string_view a = argv[first];
+        if (a == "--json")
+            options().json = true;
+        else if (a == "--quiet")
+            options().quiet = true;
+        else
+            break;
+    }
+    if (first >= argc) {
+        print_tool_help(stderr);
+        return kExitUsage;
+    }
+    const std::string_view name = argv[first];
     if (name == "--help" || name == "-h" || name == "help") {
         print_tool_help(stdout);
         return kExitOk;
     }
-    for (const Command& c : kCommands) {
-        if (name != c.name)
-            continue;
-        Args args(argv + 2, argv + argc);
-        for (std::string_view a : args)
+    if (name == "--version" || name == "-V") {
+        std::printf("kelm %s (kelm3 library)\n", KELM_VERSION);
+        return kExitOk;
+    }
+    Args args(argv + first + 1, argv + argc);
+    for (std::string_view a : args) {
+        if (a == "--")
+            break;
+        options().json = options().json || a == "--json";
+        options().quiet = options().quiet || a == "--quiet";
+    }
+    Progress::set_quiet(options().quiet);
+    auto run = [&](const Command& c) {
+        for (std::string_view a : args) {
+            if (a == "--")
+                break;
             if (a == "--help" || a == "-h") {
                 std::fputs(c.help, stdout);
                 return kExitOk;
             }
+        }
         return c.run(args);
-    }
-    std::fprintf(stderr, "kelm: unknown command '%s'\nTry 'kelm --help'.\n", argv[1]);
+    };
+    for (const Command& c : kCommands)
+        if (name == c.name)
+            return run(c);
+    for (const Command& c : kHidden)
+        if (name == c.name)
+            return run(c);
+    std::fprintf(stderr, "kelm: unknown command '%s'\nTry 'kelm --help'.\n", argv[first]);
     return kExitUsage;
 }

@@ -1,35 +1,33 @@
 // How the kelm tool shows an image: its header fields, the facts derived from
 // them, and a few pixels read through the public pixel API, as text for people
-// and as JSON for scripts.
+// and as JSON for scripts. Pixels are placed from the top-left corner, as in
+// every viewer; the library's stored row is given beside it.
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "cli.h"
+#include "json.h"
 
 namespace kelm_cli {
 
-unsigned raw_bytes_for(const BITMAPINFOHEADER& bi)
+int flip_row(const BITMAPINFOHEADER& bi, int row)
 {
-    if (bi.biPlanes == 2)
-        return bi.biBitCount == 8 ? 2 : 8;
-    switch (bi.biBitCount) {
-    case 1: return 4;
-    case 4: case 8: return 1;
-    case 16: return 2;
-    case 24: return 3;
-    default: return 4;
-    }
+    // Loaded images are bottom-up: stored row 0 is the bottom line.
+    return bi.biHeight > 0 ? bi.biHeight - 1 - row : row;
 }
 
-PixelSample read_pixel(LPTRDIB rw, const BITMAPINFOHEADER& bi, int x, int y)
+PixelSample read_pixel(LPTRDIB rw, const BITMAPINFOHEADER& bi, int x, int storedRow)
 {
     PixelSample s{};
     s.x = x;
-    s.y = y;
-    s.colour = RWGetPixel(rw, x, y);
-    RWGetPixelIndex(rw, x, y, s.raw);
-    RWGetPixelRGB16(rw, x, y, &s.rgb16);
-    s.rawBytes = raw_bytes_for(bi);
+    s.storedRow = storedRow;
+    s.y = flip_row(bi, storedRow);
+    s.bits = bi.biBitCount;
+    s.planes = bi.biPlanes;
+    s.colour = RWGetPixel(rw, x, storedRow);
+    RWGetPixelIndex(rw, x, storedRow, s.raw);
+    RWGetPixelRGB16(rw, x, storedRow, &s.rgb16);
     return s;
 }
 
@@ -46,13 +44,14 @@ std::vector<PixelSample> sample_pixels(HGLOBAL hDib, bool* opened)
     *opened = true;
     const int w = bi.biWidth, h = bi.biHeight;
     if (w > 0 && h > 0) {
+        // Top-left, top-right, bottom-left, bottom-right, centre.
         const int points[][2] = {{0, 0}, {w - 1, 0}, {0, h - 1}, {w - 1, h - 1}, {w / 2, h / 2}};
         for (auto& p : points) {
             bool seen = false;
             for (auto& s : out)
                 seen = seen || (s.x == p[0] && s.y == p[1]);
             if (!seen)
-                out.push_back(read_pixel(rw, bi, p[0], p[1]));
+                out.push_back(read_pixel(rw, bi, p[0], flip_row(bi, p[1])));
         }
     }
     RWClose(rw);
@@ -61,18 +60,44 @@ std::vector<PixelSample> sample_pixels(HGLOBAL hDib, bool* opened)
 
 std::string raw_hex(const PixelSample& s)
 {
-    std::string out;
-    for (unsigned i = 0; i < s.rawBytes; ++i) {
-        char buf[4];
-        std::snprintf(buf, sizeof buf, "%02x", s.raw[i]);
-        out += buf;
+    char buf[24];
+    uint32_t v32 = 0;
+    uint16_t v16 = 0;
+    Rgbq16 q;
+    if (s.planes == 2) {
+        std::memcpy(&q, s.raw, sizeof q);
+        std::memcpy(&v16, s.raw, 2);
+        if (s.bits == 8)
+            std::snprintf(buf, sizeof buf, "%04x", v16);
+        else if (s.bits == 24)
+            std::snprintf(buf, sizeof buf, "%04x%04x%04x", q.red, q.green, q.blue);
+        else
+            std::snprintf(buf, sizeof buf, "%04x%04x%04x%04x", q.reserved, q.red, q.green, q.blue);
+        return buf;
     }
-    return out;
+    switch (s.bits) {
+    case 1: std::memcpy(&v32, s.raw, 4); std::snprintf(buf, sizeof buf, "%x", v32 & 1); break;
+    case 4: std::snprintf(buf, sizeof buf, "%x", s.raw[0] & 0xF); break;
+    case 8: std::snprintf(buf, sizeof buf, "%02x", s.raw[0]); break;
+    case 16: std::memcpy(&v16, s.raw, 2); std::snprintf(buf, sizeof buf, "%04x", v16); break;
+    case 24: std::snprintf(buf, sizeof buf, "%02x%02x%02x", s.raw[2], s.raw[1], s.raw[0]); break;
+    default: std::snprintf(buf, sizeof buf, "%02x%02x%02x%02x", s.raw[3], s.raw[2], s.raw[1], s.raw[0]); break;
+    }
+    return buf;
 }
 
-void print_header_text(const char* title, const BITMAPINFOHEADER& bi)
+void print_header_text(const char* title, const BITMAPINFOHEADER& bi, bool core)
 {
     std::printf("%s\n", title);
+    if (core) {
+        // A core header has only these fields.
+        std::printf("  bcSize          %u\n", bi.biSize);
+        std::printf("  bcWidth         %d\n", bi.biWidth);
+        std::printf("  bcHeight        %d\n", bi.biHeight);
+        std::printf("  bcPlanes        %u\n", bi.biPlanes);
+        std::printf("  bcBitCount      %u\n", bi.biBitCount);
+        return;
+    }
     std::printf("  biSize          %u\n", bi.biSize);
     std::printf("  biWidth         %d\n", bi.biWidth);
     std::printf("  biHeight        %d%s\n", bi.biHeight, bi.biHeight < 0 ? " (top-down)" : "");
@@ -86,8 +111,18 @@ void print_header_text(const char* title, const BITMAPINFOHEADER& bi)
     std::printf("  biClrImportant  %u\n", bi.biClrImportant);
 }
 
+void print_masks_text(const uint32_t m[4], bool alpha)
+{
+    std::printf("  masks           red %08x  green %08x  blue %08x", m[0], m[1], m[2]);
+    if (alpha)
+        std::printf("  alpha %08x", m[3]);
+    std::printf("\n");
+}
+
 void print_facts_text(const ImageFacts& f)
 {
+    if (f.haveMasks)
+        print_masks_text(f.masks, f.completed.biSize >= 108);
     std::printf("palette type      %d (%s), %llu bytes\n", f.paletteType, palette_type_name(f.paletteType),
                 static_cast<unsigned long long>(f.paletteBytes));
     std::printf("CMYK              %s\n", f.cmyk ? "yes" : "no");
@@ -102,15 +137,22 @@ void print_samples_text(const std::vector<PixelSample>& samples, bool opened)
         std::printf("pixels            not accessible (compressed or unsupported layout)\n");
         return;
     }
-    std::printf("pixels (x, y in stored row order; colour, raw value, Rgbq16 blue green red reserved)\n");
+    std::printf("pixels (x, y from the top-left corner; stored row; colour; raw value; 16-bit r g b a)\n");
     for (const PixelSample& s : samples)
-        std::printf("  %5d,%-5d %s  raw %-16s  %5u %5u %5u %5u\n", s.x, s.y, hex_colour(s.colour).c_str(),
-                    raw_hex(s).c_str(), s.rgb16.blue, s.rgb16.green, s.rgb16.red, s.rgb16.reserved);
+        std::printf("  %5d,%-5d row %-5d %s  raw %-16s  %5u %5u %5u %5u\n", s.x, s.y, s.storedRow,
+                    hex_colour(s.colour).c_str(), raw_hex(s).c_str(), s.rgb16.red, s.rgb16.green, s.rgb16.blue,
+                    s.rgb16.reserved);
 }
 
-std::string header_json(const BITMAPINFOHEADER& bi)
+std::string header_json(const BITMAPINFOHEADER& bi, bool core)
 {
     char buf[512];
+    if (core) {
+        std::snprintf(buf, sizeof buf,
+                      "{\"bcSize\":%u,\"bcWidth\":%d,\"bcHeight\":%d,\"bcPlanes\":%u,\"bcBitCount\":%u}", bi.biSize,
+                      bi.biWidth, bi.biHeight, bi.biPlanes, bi.biBitCount);
+        return buf;
+    }
     std::snprintf(buf, sizeof buf,
                   "{\"biSize\":%u,\"biWidth\":%d,\"biHeight\":%d,\"biPlanes\":%u,\"biBitCount\":%u,"
                   "\"biCompression\":%u,\"biSizeImage\":%u,\"biXPelsPerMeter\":%d,\"biYPelsPerMeter\":%d,"
@@ -120,16 +162,40 @@ std::string header_json(const BITMAPINFOHEADER& bi)
     return buf;
 }
 
+std::string masks_json(const uint32_t m[4], bool alpha)
+{
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "{\"r\":\"%08x\",\"g\":\"%08x\",\"b\":\"%08x\"", m[0], m[1], m[2]);
+    std::string out = buf;
+    if (alpha) {
+        std::snprintf(buf, sizeof buf, ",\"a\":\"%08x\"", m[3]);
+        out += buf;
+    }
+    return out + "}";
+}
+
 std::string facts_json(const ImageFacts& f)
 {
     char buf[512];
     std::snprintf(buf, sizeof buf,
                   "\"paletteType\":%d,\"paletteTypeName\":\"%s\",\"paletteBytes\":%llu,\"cmyk\":%s,"
                   "\"stride\":%llu,\"pixelOffset\":%llu,\"blockSize\":%llu",
-                  f.paletteType, json_escape(palette_type_name(f.paletteType)).c_str(),
-                  static_cast<unsigned long long>(f.paletteBytes), f.cmyk ? "true" : "false",
-                  static_cast<unsigned long long>(f.stride), static_cast<unsigned long long>(f.pixelOffset),
-                  static_cast<unsigned long long>(f.blockSize));
+                  f.paletteType, palette_type_name(f.paletteType), static_cast<unsigned long long>(f.paletteBytes),
+                  f.cmyk ? "true" : "false", static_cast<unsigned long long>(f.stride),
+                  static_cast<unsigned long long>(f.pixelOffset), static_cast<unsigned long long>(f.blockSize));
+    return std::string(buf) + ",\"masks\":" +
+           (f.haveMasks ? masks_json(f.masks, f.completed.biSize >= 108) : std::string("null"));
+}
+
+std::string sample_json(const PixelSample& s)
+{
+    char buf[384];
+    std::snprintf(buf, sizeof buf,
+                  "{\"x\":%d,\"y\":%d,\"storedRow\":%d,\"colour\":\"%s\",\"rgba\":{\"r\":%u,\"g\":%u,\"b\":%u,"
+                  "\"a\":%u},\"raw\":\"%s\",\"rgba16\":{\"r\":%u,\"g\":%u,\"b\":%u,\"a\":%u}}",
+                  s.x, s.y, s.storedRow, hex_colour(s.colour).c_str(), s.rgb16.red >> 8, s.rgb16.green >> 8,
+                  s.rgb16.blue >> 8, s.rgb16.reserved >> 8, raw_hex(s).c_str(), s.rgb16.red, s.rgb16.green,
+                  s.rgb16.blue, s.rgb16.reserved);
     return buf;
 }
 
@@ -137,13 +203,9 @@ std::string samples_json(const std::vector<PixelSample>& samples)
 {
     std::string out = "[";
     for (size_t i = 0; i < samples.size(); ++i) {
-        const PixelSample& s = samples[i];
-        char buf[256];
-        std::snprintf(buf, sizeof buf,
-                      "%s{\"x\":%d,\"y\":%d,\"colour\":\"%s\",\"raw\":\"%s\",\"rgb16\":[%u,%u,%u,%u]}",
-                      i ? "," : "", s.x, s.y, hex_colour(s.colour).c_str(), raw_hex(s).c_str(), s.rgb16.blue,
-                      s.rgb16.green, s.rgb16.red, s.rgb16.reserved);
-        out += buf;
+        if (i)
+            out += ",";
+        out += sample_json(samples[i]);
     }
     return out + "]";
 }
