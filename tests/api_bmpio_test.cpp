@@ -312,8 +312,9 @@ TEST(LoadDib, FormsItDoesNotDecodeComeBackAsStored)
         // Nothing that processes pixels takes them; DIBFromRle only copies
         // uncompressed ones.
         EXPECT_EQ(RWOpenDIB(d.get()), nullptr);
-        if (get32(c.header, 16) != BI_RGB)
+        if (get32(c.header, 16) != BI_RGB) {
             EXPECT_EQ(DIBFromRle(d.get()), nullptr);
+        }
     }
 }
 

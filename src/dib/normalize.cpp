@@ -35,7 +35,8 @@ void normalize_dib(HGLOBAL hDib)
     } else {
         // At 4 and 8 bits flipping every bit would give indices past the
         // two-entry table; swap indices 0 and 1 and leave the rest as they are.
-        for (uint64_t r = 0; r < l.rows; ++r) {
+        // A zero-width image may claim two billion empty rows: skip them.
+        for (uint64_t r = 0; l.width > 0 && r < l.rows; ++r) {
             BYTE* row = bits + r * l.stride;
             for (int64_t x = 0; x < l.width; ++x) {
                 if (l.bitCount == 8) {

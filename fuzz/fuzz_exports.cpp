@@ -1,0 +1,117 @@
+// libFuzzer target for every export that takes an image: the input is a
+// packed DIB handed over as the caller's own block, so hostile headers reach
+// CreateCompatibleDIB, DIBFromRle, the pixel accessor, DIBNormalize,
+// DIBCmyk2Rgb and SaveDIB directly rather than through the reader. Beyond the
+// sanitizers: exactly the blocks the independent layout model calls sound are
+// accepted, every image handed back is sound, and nothing stays allocated or
+// locked.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "header_mutator.h"
+#include "dib/dib.h"
+#include "kelm3.h"
+#include "platform/platform.h"
+#include "support/layout_model.h"
+
+namespace {
+
+void require(bool ok)
+{
+    if (!ok)
+        std::abort();
+}
+
+bool sound_block(HGLOBAL h)
+{
+    const auto* p = static_cast<const uint8_t*>(GlobalLock(h));
+    const uint64_t size = GlobalSize(h);
+    const auto m = kelm_test::model_layout(p, size);
+    GlobalUnlock(h);
+    return m && m->total <= size;
+}
+
+void check_result(HGLOBAL h)
+{
+    if (!h)
+        return;
+    require(sound_block(h));
+    DIBFree(h);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 4 || size > (1u << 20))
+        return 0;
+    const size_t liveBefore = kelm::testing::live_blocks();
+    HGLOBAL dib = GlobalAlloc(GMEM_MOVEABLE, size);
+    require(dib != nullptr);
+    std::memcpy(GlobalLock(dib), data, size);
+    GlobalUnlock(dib);
+    const auto m = kelm_test::model_layout(data, size);
+    const bool sound = m && m->total <= size;
+
+    BITMAPINFOHEADER bi;
+    require(DIBInfo(dib, &bi, sizeof bi) == (sound ? 1 : 0));
+
+    // New rows for the same header: at most 64 MiB, so the fuzzer stays fast.
+    if (sound && size >= 40) {
+        // Dimensions as the header holds them: 16-bit in a core header.
+        const bool core = kelm::ld32(data, 0) == 12;
+        const uint32_t w = core ? kelm::ld16(data, 4) : kelm::ld32(data, 4);
+        const int64_t h = core ? kelm::ld16(data, 6) : static_cast<int32_t>(kelm::ld32(data, 8));
+        // The same header uncompressed: the size of the rows these make.
+        std::vector<uint8_t> head(data, data + 40);
+        if (kelm::ld32(head.data(), 0) != 12)
+            std::memset(&head[16], 0, 4);
+        const auto rows = kelm_test::model_layout(head.data(), head.size());
+        if (rows && rows->total <= (64u << 20)) {
+            check_result(CreateCompatibleDIB(dib, w, static_cast<LONG>(h < 0 ? -h : h)));
+            check_result(DIBFromRle(dib));
+        }
+    } else {
+        require(CreateCompatibleDIB(dib, 1, 1) == nullptr);
+        require(DIBFromRle(dib) == nullptr);
+    }
+
+    if (LPTRDIB rw = RWOpenDIB(dib)) {
+        require(sound);
+        Rgbq16 line[16];
+        for (int y : {0, 1, -1})
+            for (int x : {0, 3, -2}) {
+                RWGetPixel(rw, x, y);
+                RWSetPixel(rw, x, y, 0x00345678);
+            }
+        RWGetLineRGB16(rw, -2, 0, 16, line);
+        RWSetLineRGB16(rw, 1, 0, 16, line);
+        RWClose(rw);
+    }
+
+    MMIOINFO info;
+    std::memset(&info, 0, sizeof info);
+    info.fccIOProc = FOURCC_MEM;
+    info.adwInfo[0] = 1u << 16;
+    HMMIO out = mmioOpenA(nullptr, &info, MMIO_READWRITE | MMIO_CREATE);
+    require(out != nullptr);
+    require(SaveDIB(out, dib) == (sound ? TRUE : FALSE));
+    mmioClose(out, 0);
+
+    DIBNormalize(dib);
+    void* p = GlobalLock(dib);
+    DIBCmyk2Rgb(p);
+    GlobalUnlock(dib);
+    require(GlobalSize(dib) == size);
+    DIBFree(dib);
+    require(kelm::testing::live_blocks() == liveBefore);
+    require(kelm::testing::locked_blocks() == 0);
+    return 0;
+}
+
+extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t maxSize, unsigned seed)
+{
+    return kelm_fuzz::mutate_header(data, size, maxSize, seed, 0);
+}
