@@ -224,7 +224,9 @@ fuzz() {
             echo "warning: no seed corpus fuzz/corpus/$name"
         fi
         echo "-- $name: ${FUZZ_SECONDS}s on $(find "$corpus" -type f | wc -l) seeds"
-        "$t" -max_total_time="$FUZZ_SECONDS" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+        local dict=()
+        [ -f fuzz/boundary.dict ] && dict=(-dict=fuzz/boundary.dict)
+        "$t" "${dict[@]}" -max_total_time="$FUZZ_SECONDS" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
             -artifact_prefix="$artifacts/$name-" "$corpus" >"$WORK/fuzz-$name.log" 2>&1 &
         pids+=($!)
         names+=("$name")
