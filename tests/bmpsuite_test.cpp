@@ -219,8 +219,9 @@ TEST(BmpSuite, GoodAndQuestionableFilesDecodeToWhatTheyDescribe)
                     EXPECT_EQ(Bytes(b.begin() + 12, b.begin() + 20), Bytes(file.begin() + 26, file.begin() + 34))
                         << "planes, bits and compression as stored";
                 }
-                if (d)
+                if (d) {
                     EXPECT_EQ(RWOpenDIB(d.get()), nullptr);
+                }
                 ++refused;
                 continue;
             }

@@ -135,8 +135,9 @@ TEST(DibLayout, ComputesEveryPartOrRefuses)
         EXPECT_EQ(l.pixelBytes, c.pixelBytes);
         EXPECT_EQ(l.total, c.pixelOffset + c.pixelBytes);
         EXPECT_LE(l.total, 0x7FFFFFFFu);
-        if (l.total > 0)
+        if (l.total > 0) {
             EXPECT_FALSE(kelm::dib_layout(bytes.data(), l.total - 1, &l));
+        }
     }
     // A stored length of compressed data is bounded like any size.
     BITMAPINFOHEADER rle = info_header(4, 4, 8, BI_RLE8);

@@ -141,8 +141,9 @@ void read_only_exports(HGLOBAL h, const Bytes& block)
     ASSERT_NE(out, nullptr);
     const BOOL saved = SaveDIB(out, h);
     mmioClose(out, 0);
-    if (saved)
+    if (saved) {
         EXPECT_TRUE(ok) << "SaveDIB";
+    }
 
     if (LPTRDIB rw = RWOpenDIB(h)) {
         EXPECT_TRUE(ok) << "RWOpenDIB";
@@ -208,8 +209,9 @@ void load_as_file(const Bytes& block)
     std::memcpy(&w, p + 4, 4);
     GlobalUnlock(d);
     // A block with a negative width has no layout and comes back as stored.
-    if (w >= 0)
+    if (w >= 0) {
         EXPECT_TRUE(m && m->total <= size) << "LoadDIB returned a block its header does not fit";
+    }
     if (size <= kExactLimit)
         read_only_exports(d, bytes_of(d));
     DIBFree(d);
@@ -293,10 +295,12 @@ TEST(HostileHeaders, CreateDibOverTheBoundaries)
                     HGLOBAL d = CreateDIB(w, h, bits, flags);
                     const bool tried = kelm::testing::allocation_count() != before;
                     kelm::testing::fail_allocation(0);
-                    if (!m || big)
+                    if (!m || big) {
                         EXPECT_EQ(d, nullptr);
-                    if (!m)
+                    }
+                    if (!m) {
                         EXPECT_FALSE(tried) << "refused only after trying to allocate";
+                    }
                     if (d) {
                         EXPECT_EQ(GlobalSize(d), m->total);
                         DIBFree(d);
