@@ -107,14 +107,17 @@ KELM3_API BOOL WINAPI DIBIsCmyk(LPCVOID lpbi);
 /* DIBPixelPtr (ordinal 65), header pointer: address of the byte holding pixel
  * x of row y (memory order). Unsigned 32-bit arithmetic, no bounds test; the
  * colour table is counted as biClrUsed entries, or 2^biBitCount below 16 bits
- * when biClrUsed is 0. For the two-plane form it addresses the first plane. */
+ * when biClrUsed is 0. For the two-plane form it addresses the first plane.
+ * A core header is read only within its 12 bytes: 2^bcBitCount RGBTRIPLEs
+ * below 16 bits, no masks. */
 KELM3_API LPBYTE WINAPI DIBPixelPtr(LPVOID lpbi, UINT x, UINT y);
 
-/* DIBNormalize (ordinal 71): turns a bottom-up uncompressed image of at most
- * 8 bits whose table is white, black into the same picture with the table
+/* DIBNormalize (ordinal 71): turns a bottom-up uncompressed one-plane image of
+ * 1 bit whose table is white, black into the same picture with the table
  * black, white (all pixel bits inverted). A 4- or 8-bit image with that
- * two-entry table has indices 0 and 1 swapped instead. Top-down images and
- * all others are left unchanged. */
+ * two-entry table has indices 0 and 1 swapped instead. Other depths (2, 3,
+ * 5, 6, 7 bits ...), top-down images and all others are left unchanged;
+ * nothing outside |height| x stride is touched. */
 KELM3_API void WINAPI DIBNormalize(HGLOBAL hDib);
 
 /* ---------------------------------------------------------------------------
@@ -152,10 +155,12 @@ KELM3_API HGLOBAL WINAPI DIBFree(HGLOBAL hDib);
  * ------------------------------------------------------------------------- */
 
 /* DIBCmyk2Rgb (ordinal 61), header pointer of a locked 32-bit CMYK image:
- * converts every pixel to blue, green, red, 0 in place and sets the
- * colour-space type to 1. The caller checks DIBIsCmyk first. Top-down images
- * convert the same way. When lpbi lies in a global block whose size does not
- * hold the pixels, nothing is changed. */
+ * converts every pixel to blue, green, red, 0 in place and, in a 108-byte
+ * header, sets the colour-space type to 1 (an image without pixels too). The
+ * caller checks DIBIsCmyk first; a 40-byte header has no colour-space field
+ * and only its pixels are converted. Top-down images convert the same way.
+ * When lpbi lies in a global block whose size does not hold the pixels, or
+ * the header is not 32 bits or describes no layout, nothing is changed. */
 KELM3_API void WINAPI DIBCmyk2Rgb(LPVOID lpbi);
 
 /* ---------------------------------------------------------------------------
@@ -218,18 +223,25 @@ KELM3_API void WINAPI RWSetLineRGB16(LPTRDIB lpRW, int x, int y, int count, cons
  *
  * Hostile files. The reader and the decoder never read or write outside their
  * buffers, whatever the file holds. In detail:
- * - Accepted: header sizes 12 (OS/2 core, converted to 40), 40 and 108; 1, 4,
- *   8, 16, 24, 32 bits in one plane, two-plane 8, 24, 32 bits (BI_RGB);
- *   BI_RGB, BI_RLE8 at 8 bits, BI_RLE4 at 4 bits, BI_BITFIELDS at 16 and 32
- *   bits; a width of 0 or more; biClrUsed up to 65535. Anything else (other
- *   header sizes, 2 or 64 bits, JPEG/PNG/RLE24/alpha-bit-field compression,
- *   a negative width, other plane counts, more than 65535 colours) gives NULL.
- * - Sizes are computed in 64 bits; a pixel array or block above 2^31 - 1 bytes
- *   gives NULL.
- * - The block is sized from the layout, not from biSizeImage: uncompressed
- *   images get exactly |height| x stride x planes bytes of pixels and that
- *   biSizeImage; RLE images keep their stored size, cut to the bytes the
- *   stream holds. A stored biSizeImage that claims more is ignored.
+ * - Header sizes 12 (OS/2 core, converted to 40), 40 and 108 are read; any
+ *   other gives NULL, and so does a height of INT_MIN (-2^31: its magnitude
+ *   does not fit the field). The colour count is DIBNumPaletteColors: the low
+ *   16 bits of biClrUsed (0x10014 means 20 entries; 0x10000 none).
+ * - Layouts the library works with: 1, 4, 8, 16, 24, 32 bits in one plane,
+ *   two-plane 8, 24, 32 bits (BI_RGB); BI_RGB, BI_RLE8 at 8 bits, BI_RLE4 at
+ *   4 bits, BI_BITFIELDS at 16 and 32 bits. Uncompressed (BI_RGB,
+ *   BI_BITFIELDS) images of any depth with a width of 0 or more are sized by
+ *   their layout: exactly |height| x stride x planes bytes of pixels and that
+ *   biSizeImage; a layout above 2^31 - 1 bytes gives NULL. Top-down rows are
+ *   turned bottom-up.
+ * - Everything else comes back as stored, so that a file round-trips through
+ *   LoadDIB and SaveDIB: RLE8 at another depth than 8, RLE4 at another than
+ *   4, two-plane RLE, JPEG, PNG and unknown compressions, and a negative
+ *   width. Header, masks and colour table are kept; the pixel bytes are the
+ *   stored biSizeImage (or, when that is 0, the size of the rows), never more
+ *   than the stream holds, and biSizeImage then says how many the block
+ *   holds. Other exports refuse what they cannot process (the pixel API
+ *   refuses 2 and 64 bits, every compressed form and a negative width).
  * - Truncated files: a file that ends inside the file header or the DIB
  *   header gives NULL. Masks, colour entries and pixel bytes the file does
  *   not supply are zero; but an uncompressed image whose file supplies less
@@ -258,10 +270,12 @@ KELM3_API void WINAPI RWSetLineRGB16(LPTRDIB lpRW, int x, int y, int count, cons
  * bfOffBits (a gap before them is skipped), top-down rows turned bottom-up
  * (positive height). RLE8/RLE4 images with a 40-byte header are decoded as by
  * DIBFromRle; when that cannot be done (108-byte header, negative height,
- * implausible size, no memory) the image is returned compressed as stored,
- * its biSizeImage cut to the bytes the stream held. NULL for a null stream,
- * a header that cannot be read in full, an unsupported layout (see above), or
- * a failed allocation; nothing then stays allocated. */
+ * rows too large or implausible for the codes, no memory) the image is
+ * returned compressed as stored, its biSizeImage cut to the bytes the stream
+ * held; other forms come back as stored (see above). NULL for a null stream,
+ * a header that cannot be read in full, a header size other than 12, 40 and
+ * 108, a height of INT_MIN, uncompressed rows that do not fit 2^31 - 1 bytes,
+ * or a failed allocation; nothing then stays allocated. */
 KELM3_API HGLOBAL WINAPI LoadDIB(HMMIO hmmio);
 
 /* LoadDIBFromFile (ordinal 25): opens the file (MMIO_READ | MMIO_DENYWRITE),

@@ -129,6 +129,24 @@ TEST(DibQueries, PixelPtrAddressesTheByteHoldingThePixel)
         BYTE* base = reinterpret_cast<BYTE*>(&c.bi);
         EXPECT_EQ(static_cast<size_t>(DIBPixelPtr(&c.bi, c.x, c.y) - base), c.offset);
     }
+    // A core header: 16-bit width, RGBTRIPLE entries, and nothing read past
+    // its 12 bytes (the block here is exactly 12 bytes long).
+    const struct {
+        WORD width, bits;
+        UINT x, y;
+        size_t offset;
+    } core[] = {
+        {10, 4, 3, 1, 12 + 48 + 1 + 8},
+        {5, 8, 4, 2, 12 + 768 + 4 + 2 * 8},
+        {3, 24, 2, 1, 12 + 6 + 12},
+    };
+    for (const auto& c : core) {
+        SCOPED_TRACE(c.bits);
+        BITMAPCOREHEADER bc{12, c.width, 4, 1, c.bits};
+        std::unique_ptr<BYTE[]> block(new BYTE[12]);
+        std::memcpy(block.get(), &bc, 12);
+        EXPECT_EQ(static_cast<size_t>(DIBPixelPtr(block.get(), c.x, c.y) - block.get()), c.offset);
+    }
 }
 
 TEST(DibQueries, CmykIsMarkedByTheV4ColourSpace)
