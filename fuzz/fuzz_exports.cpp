@@ -24,20 +24,11 @@ void require(bool ok)
         std::abort();
 }
 
-bool sound_block(HGLOBAL h)
-{
-    const auto* p = static_cast<const uint8_t*>(GlobalLock(h));
-    const uint64_t size = GlobalSize(h);
-    const auto m = kelm_test::model_layout(p, size);
-    GlobalUnlock(h);
-    return m && m->total <= size;
-}
-
 void check_result(HGLOBAL h)
 {
     if (!h)
         return;
-    require(sound_block(h));
+    require(kelm_test::model_fits_block(h));
     DIBFree(h);
 }
 

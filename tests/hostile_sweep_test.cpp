@@ -75,13 +75,15 @@ bool holds(HGLOBAL h, const Bytes& bytes)
     return same;
 }
 
-bool sound_block(HGLOBAL h)
+// A memory file over buf.
+HMMIO memory_file(std::vector<char>& buf, DWORD flags)
 {
-    const auto* p = static_cast<const uint8_t*>(GlobalLock(h));
-    const uint64_t size = GlobalSize(h);
-    const auto m = kelm_test::model_layout(p, size);
-    GlobalUnlock(h);
-    return m && m->total <= size;
+    MMIOINFO mi;
+    std::memset(&mi, 0, sizeof mi);
+    mi.fccIOProc = FOURCC_MEM;
+    mi.pchBuffer = buf.data();
+    mi.cchBuffer = static_cast<LONG>(buf.size());
+    return mmioOpenA(nullptr, &mi, flags);
 }
 
 bool sound(const Bytes& block)
@@ -93,7 +95,7 @@ bool sound(const Bytes& block)
 // A result handed back by the library: its own header must describe it.
 void expect_sound_result(HGLOBAL h, const char* what)
 {
-    EXPECT_TRUE(sound_block(h)) << what;
+    EXPECT_TRUE(kelm_test::model_fits_block(h)) << what;
     BITMAPINFOHEADER bi;
     EXPECT_EQ(DIBInfo(h, &bi, sizeof bi), 1) << what;
     EXPECT_EQ(DIBFree(h), nullptr);
@@ -132,12 +134,7 @@ void read_only_exports(HGLOBAL h, const Bytes& block)
 
     static std::vector<char> room;
     room.resize(block.size() + 64);
-    MMIOINFO mi;
-    std::memset(&mi, 0, sizeof mi);
-    mi.fccIOProc = FOURCC_MEM;
-    mi.pchBuffer = room.data();
-    mi.cchBuffer = static_cast<LONG>(room.size());
-    HMMIO out = mmioOpenA(nullptr, &mi, MMIO_READWRITE);
+    HMMIO out = memory_file(room, MMIO_READWRITE);
     ASSERT_NE(out, nullptr);
     const BOOL saved = SaveDIB(out, h);
     mmioClose(out, 0);
@@ -188,12 +185,7 @@ void load_as_file(const Bytes& block)
     put32(reinterpret_cast<uint8_t*>(&file[2]), static_cast<uint32_t>(file.size()));
     put32(reinterpret_cast<uint8_t*>(&file[10]), 0);
     std::memcpy(&file[14], block.data(), block.size());
-    MMIOINFO mi;
-    std::memset(&mi, 0, sizeof mi);
-    mi.fccIOProc = FOURCC_MEM;
-    mi.pchBuffer = file.data();
-    mi.cchBuffer = static_cast<LONG>(file.size());
-    HMMIO in = mmioOpenA(nullptr, &mi, MMIO_READ);
+    HMMIO in = memory_file(file, MMIO_READ);
     ASSERT_NE(in, nullptr);
     HGLOBAL d = LoadDIB(in);
     mmioClose(in, 0);

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <optional>
 
+#include "kelm3.h"
+
 namespace kelm_test {
 
 struct ModelLayout {
@@ -71,6 +73,18 @@ inline std::optional<ModelLayout> model_layout(const uint8_t* p, uint64_t availa
     if (pixels > kModelMaxBlock || total > kModelMaxBlock)
         return std::nullopt;
     return ModelLayout{static_cast<uint64_t>(offset), static_cast<uint64_t>(pixels), static_cast<uint64_t>(total)};
+}
+
+// Whether the block behind handle h holds the layout its header declares.
+inline bool model_fits_block(HGLOBAL h)
+{
+    const auto* p = static_cast<const uint8_t*>(GlobalLock(h));
+    if (!p)
+        return false;
+    const uint64_t size = GlobalSize(h);
+    const auto m = model_layout(p, size);
+    GlobalUnlock(h);
+    return m && m->total <= size;
 }
 
 }  // namespace kelm_test
