@@ -229,14 +229,14 @@ KELM3_API void WINAPI RWSetLineRGB16(LPTRDIB lpRW, int x, int y, int count, cons
  *   16 bits of biClrUsed (0x10014 means 20 entries; 0x10000 none).
  * - Layouts the library works with: 1, 4, 8, 16, 24, 32 bits in one plane,
  *   two-plane 8, 24, 32 bits (BI_RGB); BI_RGB, BI_RLE8 at 8 bits, BI_RLE4 at
- *   4 bits, BI_BITFIELDS at 16 and 32 bits. Uncompressed (BI_RGB,
- *   BI_BITFIELDS) images of any depth with a width of 0 or more are sized by
- *   their layout: exactly |height| x stride x planes bytes of pixels and that
- *   biSizeImage; a layout above 2^31 - 1 bytes gives NULL. Top-down rows are
- *   turned bottom-up.
+ *   4 bits, BI_BITFIELDS at 16 and 32 bits; a width of 0 or more. The
+ *   uncompressed ones are sized by their layout: exactly |height| x stride x
+ *   planes bytes of pixels and that biSizeImage; a layout above 2^31 - 1
+ *   bytes gives NULL. Top-down rows are turned bottom-up.
  * - Everything else comes back as stored, so that a file round-trips through
- *   LoadDIB and SaveDIB: RLE8 at another depth than 8, RLE4 at another than
- *   4, two-plane RLE, JPEG, PNG and unknown compressions, and a negative
+ *   LoadDIB and SaveDIB: other depths (2, 64 bits ...), plane counts and
+ *   bit-field depths, RLE8 at another depth than 8, RLE4 at another than 4,
+ *   two-plane RLE, JPEG, PNG and unknown compressions, and a negative
  *   width. Header, masks and colour table are kept; the pixel bytes are the
  *   stored biSizeImage (or, when that is 0, the size of the rows), never more
  *   than the stream holds, and biSizeImage then says how many the block
@@ -303,9 +303,10 @@ KELM3_API HGLOBAL WINAPI DIBFromRle(HGLOBAL hDib);
  * "BM", bfSize = 14 + image bytes, reserved 0, bfOffBits = 14 + biSize +
  * DIBPaletteSize + 12 under BI_BITFIELDS, then header, masks, colour table
  * and pixels as held (compressed images stay compressed; nothing is
- * completed). The image bytes are those its layout declares (pixels:
- * |height| x stride x planes, or the stored biSizeImage of RLE data), not any
- * excess of the block. Returns 1 when everything was written, 0 for a null
+ * completed). The image bytes are those its header declares (pixels:
+ * |height| x stride x planes, or the stored biSizeImage of compressed data;
+ * for uncompressed data a larger biSizeImage when the block holds that many,
+ * as forms LoadDIB keeps as stored do), not any excess of the block. Returns 1 when everything was written, 0 for a null
  * stream or image, an image whose layout does not fit its block, or a short
  * write (what was written stays). The stream stays open after the bytes. */
 KELM3_API BOOL WINAPI SaveDIB(HMMIO hmmio, HGLOBAL hDib);

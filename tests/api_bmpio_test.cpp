@@ -285,6 +285,11 @@ TEST(LoadDib, FormsItDoesNotDecodeComeBackAsStored)
         size_t pixelBytes;            // held by the block
     } cases[] = {
         {"2 bits", info(4, 2, 2, BI_RGB, 0, 4), ramp(16, 7), ramp(8, 5), 4, 8, 8},
+        {"2 bits, stored size 6", info(4, 2, 2, BI_RGB, 6, 4), ramp(16, 7), ramp(8, 5), 4, 6, 6},
+        {"2 bits, top-down, kept so", info(4, -2, 2, BI_RGB, 0, 4), ramp(16, 7), ramp(8, 5), 4, 8, 8},
+        {"64 bits, size 0: the rows' size", info(1, 2, 64, BI_RGB, 0), {}, ramp(20, 3), 0, 16, 16},
+        {"two planes of 16 bits, size past the stream", info(2, 1, 16, BI_RGB, 99, 0, 0, false, 2), {}, ramp(5, 9), 0,
+         5, 5},
         {"RLE8 at 4 bits", info(4, 2, 4, BI_RLE8, 4), ramp(64, 3), Bytes{2, 0x12, 0, 1}, 16, 4, 4},
         {"RLE4 at 8 bits", info(4, 2, 8, BI_RLE4, 6, 3), ramp(12, 3), Bytes{4, 0x12, 0, 0, 0, 1}, 3, 6, 6},
         {"BI_JPEG, stored size", info(8, 8, 24, 4, 5), {}, Bytes{0xFF, 0xD8, 0xFF, 0xD9, 0, 9, 9}, 0, 5, 5},
@@ -907,6 +912,7 @@ std::vector<std::pair<const char*, Bytes>> round_trip_images()
         {"8 bits, biClrUsed 0x10014", concat({info(3, 3, 8, BI_RGB, 12, 0x10014), ramp(80, 3), ramp(12, 5)})},
         // Forms the library keeps but does not process come back as they went.
         {"2 bits, 4 colours", concat({info(5, 2, 2, BI_RGB, 8, 4), ramp(16, 11), ramp(8, 3)})},
+        {"2 bits, stored size past the rows", concat({info(5, 2, 2, BI_RGB, 13, 4), ramp(16, 11), ramp(13, 3)})},
         {"BI_JPEG data", concat({info(7, 7, 24, 4, 6), Bytes{0xFF, 0xD8, 0xFF, 0xE0, 0, 0x10}})},
         {"RLE8 data at 4 bits", concat({info(4, 1, 4, BI_RLE8, 4, 16), ramp(64, 2), Bytes{2, 0x11, 0, 1}})},
         {"16 bits 5-5-5", concat({info(3, 2, 16, BI_RGB, 16), ramp(16, 9)})},

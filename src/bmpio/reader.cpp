@@ -1,7 +1,8 @@
 // The BMP reader: LoadDIB and LoadDIBFromFile. It reads the file header (if
 // any), the DIB header, masks and colour table from an mmio stream, sizes the
-// block from what the layout needs and what the stream can supply (never from
-// a stored biSizeImage), reads the pixels, decodes RLE and turns top-down rows
+// pixels of the layouts the library processes from their layout (never from a
+// stored biSizeImage) and everything else from the stored size and what the
+// stream holds, reads the pixels, decodes RLE and turns top-down rows
 // bottom-up. All parsing goes through ByteReader over the bytes read.
 #include <algorithm>
 #include <climits>
@@ -103,6 +104,29 @@ bool parse_header(std::span<const BYTE> raw, Header* h)
            r.u32(&h->clrUsed) && r.u32(&h->clrImportant);
 }
 
+// The uncompressed layouts the library processes: 1, 4, 8, 16, 24 or 32 bits
+// in one plane (BI_BITFIELDS only at 16 and 32), two-plane 8, 24 and 32 bits
+// (BI_RGB), with a width that is not negative. They are sized by their layout
+// and turned bottom-up; every other uncompressed form is kept as stored.
+bool processed_rows(const Header& h)
+{
+    if (h.width < 0)
+        return false;
+    if (h.planes == 2)
+        return !h.core && h.compression == BI_RGB && (h.bitCount == 8 || h.bitCount == 24 || h.bitCount == 32);
+    if (h.planes != 1)
+        return false;
+    switch (h.compression) {
+    case BI_RGB:
+        switch (h.bitCount) {
+        case 1: case 4: case 8: case 16: case 24: case 32: return true;
+        default: return false;
+        }
+    case BI_BITFIELDS: return h.bitCount == 16 || h.bitCount == 32;
+    default: return false;
+    }
+}
+
 // RLE data the decoder turns into rows: RLE8 at 8 bits, RLE4 at 4 bits, one
 // plane. Other compressed forms (RLE at another depth, JPEG or PNG data,
 // codes this library does not know) are returned as stored.
@@ -194,7 +218,7 @@ HGLOBAL load_dib(HMMIO hmmio)
     // The colour count is DIBNumPaletteColors of the header as read: the low
     // 16 bits of biClrUsed, or the full table for 1, 4 and 8 bits.
     const uint32_t count = h.core || h.clrUsed == 0 ? default_colours(h.bitCount) : (h.clrUsed & 0xFFFF);
-    const bool uncompressed = h.compression == BI_RGB || h.compression == BI_BITFIELDS;
+    const bool sized_by_layout = processed_rows(h);
     const bool rle = decodable_rle(h);
     DibShape shape;
     shape.width = h.width;
@@ -205,9 +229,9 @@ HGLOBAL load_dib(HMMIO hmmio)
     shape.colours = count;
     DibLayout rows;
     const bool rowsFit = compute_layout(shape, &rows);
-    // Uncompressed pixels are sized by the layout and must fit a block; the
-    // 54-byte file that claims two planes of 2^31 rows ends here.
-    if (uncompressed && h.width >= 0 && !rowsFit)
+    // Rows the library processes are sized by the layout and must fit a
+    // block; the 54-byte file that claims two planes of 2^31 rows ends here.
+    if (sized_by_layout && !rowsFit)
         return nullptr;
     if (h.core) {
         h.clrUsed = h.clrImportant = count;
@@ -233,12 +257,12 @@ HGLOBAL load_dib(HMMIO hmmio)
     const bool sizeKnown = streamSize >= 0;
     const uint64_t available = sizeKnown && streamSize > pixelStart ? static_cast<uint64_t>(streamSize - pixelStart) : 0;
 
-    // Pixel array size. Uncompressed rows: what the layout needs; a stream
-    // that supplies too little of it is refused rather than zero-filled into
-    // a huge block. Compressed data, and uncompressed data whose width makes
-    // no layout: the stored size, but no more than the stream holds, and
-    // biSizeImage then says how much the block holds.
-    const bool sized_by_layout = uncompressed && h.width >= 0;
+    // Pixel array size. Rows the library processes: what the layout needs; a
+    // stream that supplies too little of it is refused rather than
+    // zero-filled into a huge block. Everything else (compressed data, other
+    // depths and plane counts, a negative width): the stored size, but no more
+    // than the stream holds, and biSizeImage then says how much the block
+    // holds.
     uint64_t pixelBytes;
     if (sized_by_layout) {
         const uint64_t need = rows.pixelBytes;

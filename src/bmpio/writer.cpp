@@ -1,8 +1,9 @@
 // The BMP writer: SaveDIB and SaveDIBToFile. A file is the 14-byte file
 // header followed by the packed DIB exactly as held, in its own compression
 // and row order; nothing is converted, so what LoadDIB reads back is the same
-// image. Only the bytes the header's layout declares are written, so that the
-// file does not depend on how the platform rounds block sizes.
+// image. Only the bytes the header declares are written (its layout, or its
+// biSizeImage when the block holds that much more), so that the file does not
+// depend on how the platform rounds block sizes.
 #include <algorithm>
 
 #include "bmpio/bmpio.h"
@@ -33,17 +34,23 @@ BOOL save_dib(HMMIO hmmio, HGLOBAL hDib)
     if (!dib.ok())
         return FALSE;
     const DibLayout& l = dib.layout();
+    // The image's bytes: its layout, or more where biSizeImage says the block
+    // holds more pixel bytes than the rows (forms the reader keeps as stored,
+    // at depths it does not process), so that such a file comes back whole.
+    uint64_t bytes = l.total;
+    if (!l.compressed && !l.core)
+        bytes = std::max(bytes, std::min<uint64_t>(l.pixelOffset + ld32(dib.bytes(), bih::SizeImage), dib.block_size()));
     // bfSize is a 32-bit field.
-    if (l.total + kFileHeaderSize > 0xFFFFFFFFu)
+    if (bytes + kFileHeaderSize > 0xFFFFFFFFu)
         return FALSE;
-    const uint32_t fileSize = static_cast<uint32_t>(l.total + kFileHeaderSize);
+    const uint32_t fileSize = static_cast<uint32_t>(bytes + kFileHeaderSize);
     const uint32_t offBits = static_cast<uint32_t>(kFileHeaderSize + l.pixelOffset);
     BYTE fh[kFileHeaderSize] = {'B', 'M'};
     st32(fh, 2, fileSize);
     st32(fh, kFileOffBits, offBits);
     if (!write_all(hmmio, fh, kFileHeaderSize))
         return FALSE;
-    return write_all(hmmio, dib.bytes(), l.total) ? TRUE : FALSE;
+    return write_all(hmmio, dib.bytes(), bytes) ? TRUE : FALSE;
 }
 
 BOOL save_dib_to_file(LPCSTR fileName, HGLOBAL hDib)

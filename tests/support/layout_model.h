@@ -75,6 +75,27 @@ inline std::optional<ModelLayout> model_layout(const uint8_t* p, uint64_t availa
     return ModelLayout{static_cast<uint64_t>(offset), static_cast<uint64_t>(pixels), static_cast<uint64_t>(total)};
 }
 
+// Whether the reader processes the form of the 40- or 108-byte header at p
+// (and so returns it sound): 1, 4, 8, 16, 24 or 32 bits in one plane as
+// BI_RGB, RLE8 at 8 bits, RLE4 at 4 bits, BI_BITFIELDS at 16 and 32 bits,
+// or two-plane 8, 24 and 32 bits as BI_RGB, with a width of 0 or more. Other
+// forms come back as stored and need not fill their layout.
+inline bool model_processed_form(const uint8_t* p)
+{
+    auto u16 = [&](size_t o) { return static_cast<uint32_t>(p[o] | p[o + 1] << 8); };
+    const uint32_t comp = u16(16) | u16(18) << 16;
+    const int32_t width = static_cast<int32_t>(u16(4) | u16(6) << 16);
+    const uint32_t planes = u16(12), bits = u16(14);
+    const bool depth = bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+    if (width < 0)
+        return false;
+    if (planes == 2)
+        return comp == 0 && (bits == 8 || bits == 24 || bits == 32);
+    return planes == 1 && depth &&
+           (comp == 0 || (comp == 1 && bits == 8) || (comp == 2 && bits == 4) ||
+            (comp == 3 && (bits == 16 || bits == 32)));
+}
+
 // Whether the block behind handle h holds the layout its header declares.
 inline bool model_fits_block(HGLOBAL h)
 {
