@@ -13,6 +13,7 @@
 #include "bmpio/bmpio.h"
 #include "kelm3.h"
 #include "support/dib_builder.h"
+#include "support/layout_model.h"
 
 using namespace kelm;
 using Bytes = std::vector<uint8_t>;
@@ -264,8 +265,15 @@ TEST(Crashers, EveryKnownCrasherIsHarmless)
         } else {
             HGLOBAL dib = load_bytes(data);
             if (dib) {
+                // The forms the reader processes fit their block; DIBInfo
+                // accepts exactly the blocks that fit.
+                const bool fits = kelm_test::model_fits_block(dib);
+                const Bytes head = kelm_test::block_bytes(dib);
+                if (kelm_test::model_processed_form(head.data())) {
+                    EXPECT_TRUE(fits);
+                }
                 BITMAPINFOHEADER info;
-                EXPECT_EQ(DIBInfo(dib, &info, sizeof info), 1);
+                EXPECT_EQ(DIBInfo(dib, &info, sizeof info), fits ? 1 : 0);
                 GlobalFree(dib);
             }
         }

@@ -113,7 +113,7 @@ bool processed_rows(const Header& h)
     if (h.width < 0)
         return false;
     if (h.planes == 2)
-        return !h.core && h.compression == BI_RGB && (h.bitCount == 8 || h.bitCount == 24 || h.bitCount == 32);
+        return h.compression == BI_RGB && (h.bitCount == 8 || h.bitCount == 24 || h.bitCount == 32);
     if (h.planes != 1)
         return false;
     switch (h.compression) {
