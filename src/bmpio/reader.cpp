@@ -73,16 +73,6 @@ struct Header {
     uint32_t clrImportant = 0;
 };
 
-uint32_t default_colours(uint32_t bits)
-{
-    switch (bits) {
-    case 1: return 2;
-    case 4: return 16;
-    case 8: return 256;
-    default: return 0;
-    }
-}
-
 bool parse_header(std::span<const BYTE> raw, Header* h)
 {
     ByteReader r(raw);
@@ -217,7 +207,7 @@ HGLOBAL load_dib(HMMIO hmmio)
 
     // The colour count is DIBNumPaletteColors of the header as read: the low
     // 16 bits of biClrUsed, or the full table for 1, 4 and 8 bits.
-    const uint32_t count = h.core || h.clrUsed == 0 ? default_colours(h.bitCount) : (h.clrUsed & 0xFFFF);
+    const uint32_t count = num_palette_colors(raw);
     const bool sized_by_layout = processed_rows(h);
     const bool rle = decodable_rle(h);
     DibShape shape;
