@@ -317,6 +317,70 @@ KELM3_API BOOL WINAPI SaveDIB(HMMIO hmmio, HGLOBAL hDib);
  * 0 when the file cannot be opened; else SaveDIB's result. */
 KELM3_API BOOL WINAPI SaveDIBToFile(LPCSTR lpszFileName, HGLOBAL hDib);
 
+/* ---------------------------------------------------------------------------
+ * Barcode detection
+ *
+ * DIBDetectBarCode reads whole rows and/or columns of an image, makes each a
+ * run list (a pixel is light when its green channel as a 16-bit value is
+ * above 0x8000; the image border counts as a light quiet zone) and tries the
+ * enabled decoders on every run list forwards and reversed, so symbols are
+ * found in either orientation. One line that passes a symbology's own checks
+ * (guards, quiet zones, check digit) is enough to report a code.
+ * ------------------------------------------------------------------------- */
+
+/* Flags of DIBDetectBarCode; the symbology bits are also the bits of a
+ * reported code (0x12 and 0x22: an EAN-13 read with its 5- or 2-digit add-on). */
+#define DBC_EAN13 0x00000002
+#define DBC_EAN8 0x00000004
+#define DBC_EAN5_ADDON 0x00000010     /* alone, and after an EAN-13 */
+#define DBC_EAN2_ADDON 0x00000020     /* alone, and after an EAN-13 */
+#define DBC_I2OF5 0x00000040          /* Interleaved 2 of 5 */
+#define DBC_CODE39 0x00000100
+#define DBC_ROWS 0x00030000           /* scan every row; either bit selects it */
+#define DBC_COLUMNS 0x000C0000        /* scan every column; either bit selects it */
+#define DBC_NEW_ONLY 0x00100000       /* code events only for entries new to the list */
+
+/* Events of the barcode callback. */
+#define DBC_EVENT_PROGRESS 0 /* a line is done: position = its row or column, text "", flags 0x30000 (row) or 0xC0000 (column) */
+#define DBC_EVENT_CODE 1     /* a code was decoded: text = the code alone, flags = its symbology bits */
+
+/* The barcode callback: called on the caller's thread from inside
+ * DIBDetectBarCode, with the caller's userData; reserved is 0. Return nonzero
+ * to go on; 0 cancels the scan once the current line is done (both directions
+ * and its progress event). */
+typedef BOOL (WINAPI *BarcodeCallback)(int event, int position, LPCSTR text, DWORD flags, DWORD userData,
+                                      DWORD reserved);
+
+/* DIBDetectBarCode (ordinal 57): finds Code 39, Interleaved 2 of 5, EAN-13,
+ * EAN-8 and EAN 2- and 5-digit add-on symbols in an image the pixel API opens
+ * (it is only read). Rows are scanned from the last stored row down to row 0,
+ * then columns from 0 up, each column from its last stored row down; a
+ * top-down image (negative height) has no rows the pixel API reads, so
+ * nothing is found in it. With neither DBC_ROWS nor DBC_COLUMNS nothing is
+ * scanned.
+ * The result list written to textBuffer is a sequence of zero-terminated
+ * entries ended by an empty one (an empty list is two zero bytes). Each entry
+ * is the decoded text followed by the symbology names, each after a tab, in
+ * this order: "3 of 9", "2 of 5 interleaved", "EAN 13", "EAN 8",
+ * "EAN 5 AddOn", "EAN 2 AddOn" (an EAN-13 with its add-on: "DIGITS+ADDON\tEAN
+ * 13\tEAN 5 AddOn"). A code found on many lines is listed once. An entry is
+ * added only while its offset + length + 2 < textBufferSize; entries that do
+ * not fit are left out, and the last byte of the buffer is never used.
+ * textBuffer may be NULL (textBufferSize is then ignored; an internal list of
+ * 512 bytes still merges duplicates). Otherwise its first two bytes are
+ * zeroed at once, or only as many as textBufferSize allows when it is below 2
+ * (such a buffer receives no entries).
+ * Code 39 and Interleaved 2 of 5 texts are at most 255 characters; a longer
+ * symbol is not reported. Code 39 text is as encoded between the start and
+ * stop characters, with no check character removed; Interleaved 2 of 5 digits
+ * are given without a check-digit test.
+ * userData is passed to the callback unchanged; reserved is ignored.
+ * Returns 1 when a code was decoded during the call (also when it was a
+ * duplicate, did not fit, or had an empty text), 0 otherwise, and 0 for a
+ * null handle, an image the pixel API refuses, or no memory. */
+KELM3_API BOOL WINAPI DIBDetectBarCode(HGLOBAL hDIB, BarcodeCallback lpfnCallback, DWORD userData, LPSTR textBuffer,
+                                       int textBufferSize, DWORD flags, DWORD reserved);
+
 #ifdef __cplusplus
 }
 #endif

@@ -60,6 +60,27 @@ const Command kCommands[] = {
      "                line of an ordinary bottom-up image)\n"
      "  --json        print one JSON object instead of text\n",
      cmd_pixel},
+    {"barcode", "barcode FILE... [--rows] [--columns] [--only LIST] [--new-only] [--json]",
+     "Usage: kelm barcode FILE... [--rows] [--columns] [--only LIST] [--new-only] [--json]\n"
+     "\n"
+     "Finds Code 39, Interleaved 2 of 5, EAN-13, EAN-8 and EAN 2- and 5-digit add-on\n"
+     "barcodes in each image (BMP or PNG; - for standard input) and prints every\n"
+     "distinct code once: its text, its symbology (ean13+ean5 for an EAN-13 read\n"
+     "with its add-on), the first line it was read on (rows from the top) and on\n"
+     "how many lines it was read. Lines are read in both directions, so codes are\n"
+     "found upside down too; a pixel is dark when its green value is at most half.\n"
+     "\n"
+     "  --rows        scan rows (with neither --rows nor --columns: both)\n"
+     "  --columns     scan columns\n"
+     "  --only LIST   comma-separated symbologies: ean13, ean8, ean5, ean2, i2of5,\n"
+     "                code39 (default all)\n"
+     "  --new-only    hear of each code once only, without its line count (faster\n"
+     "                on large images full of codes)\n"
+     "  --json        JSON: one object, or a list of objects for several files\n"
+     "\n"
+     "Exit status: 0 when a code was found (and every file could be read), 1 when\n"
+     "none was or a file could not be read, 2 wrong usage.\n",
+     cmd_barcode},
 };
 
 const Command kHidden[] = {
