@@ -78,6 +78,8 @@ built() {
 PACKAGES=(cmake g++ make libgtest-dev libbenchmark-dev pkg-config clang libclang-rt-14-dev
           libspng-dev imagemagick g++-mingw-w64-i686-posix wine wine32:i386
           g++-mingw-w64-x86-64-posix wine64)
+# Barcodes: zint renders the test symbols, zbar-tools is the reader compared in bench/.
+PACKAGES+=(zint zbar-tools)
 
 install_tools() {
     local missing=() p

@@ -577,7 +577,8 @@ TEST(BarcodeImages, ZintSymbolsAtEveryTurnDepthAndModuleWidth)
     for (const Symbol& s : kSymbols)
         for (const auto& m : modules)
             for (int quarters = 0; quarters < 4; ++quarters, ++index) {
-                const int bits = depths[index % 4];
+                // Each turn meets a different depth at each module width.
+                const int bits = depths[(quarters + index / 4) % 4];
                 const auto& look = looks[index % 7 < 3 ? 0 : (index / 7) % 4];
                 const std::string base = std::string(s.name) + "_m" + std::to_string(m.pixels) + "_r" +
                                          std::to_string(quarters * 90) + "_" + std::to_string(bits) + "bit_" +
