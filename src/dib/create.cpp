@@ -117,7 +117,11 @@ HGLOBAL create_compatible_dib(HGLOBAL hSrc, UINT width, LONG height)
         return nullptr;
     const uint64_t headerPart = l.pixelOffset;
     const uint64_t total = l.total;
-    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, static_cast<SIZE_T>(total));
+    // Zero-filled: operations that leave pixels unwritten (a rotation's
+    // uncovered corners without background) must show the same bytes on every
+    // platform, never what the allocator held before. Fresh pages come zeroed
+    // from the system, so this costs little more than touching them.
+    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, static_cast<SIZE_T>(total));
     if (!h)
         return nullptr;
     BYTE* p = static_cast<BYTE*>(GlobalLock(h));
@@ -129,7 +133,6 @@ HGLOBAL create_compatible_dib(HGLOBAL hSrc, UINT width, LONG height)
     st32(p, bih::Width, width);
     st32(p, bih::Height, static_cast<uint32_t>(height));
     st32(p, bih::SizeImage, static_cast<uint32_t>(l.pixelBytes));
-    clear_row_tails(p + headerPart, l.stride, l.rows * l.planes, width, l.bitCount);
     GlobalUnlock(h);
     return h;
 }
