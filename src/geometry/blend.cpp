@@ -46,6 +46,18 @@ struct AlphaBlend {
     }
 };
 
+// 32-bit sources always hold their alpha byte.
+struct AlphaBlend32 {
+    int a;
+    void operator()(BYTE* d, const BYTE* s) const
+    {
+        const int eff = (s[3] * a) / 255;
+        d[0] = mix(d[0], s[0], eff);
+        d[1] = mix(d[1], s[1], eff);
+        d[2] = mix(d[2], s[2], eff);
+    }
+};
+
 template <class Op>
 void blend_rows(const Op& op, const LockedDib& s, const LockedDib& d, const STRETCHPARAMS& p)
 {
@@ -63,8 +75,12 @@ void blend_rows(const Op& op, const LockedDib& s, const LockedDib& d, const STRE
         const BYTE* in = s.bytes() + sl.pixelOffset + static_cast<size_t>(r) * sl.stride + static_cast<size_t>(p.xSrc) * sb;
         auto src = [&](int64_t i) { return in + static_cast<size_t>(std::min(i, lastOk)) * sb; };
         if (cxDst == cxSrc) {
-            for (int64_t i = 0; i < cxDst; ++i, out += db)
-                op(out, src(i));
+            if (sb == 4 && db == 3)
+                for (int64_t i = 0; i < cxDst; ++i, out += 3, in += 4)
+                    op(out, in);
+            else
+                for (int64_t i = 0; i < cxDst; ++i, out += db, in += sb)
+                    op(out, in);
         } else if (cxDst > cxSrc) {
             const int64_t q = cxDst / cxSrc, e = cxDst % cxSrc;
             int64_t acc = 0;
@@ -126,7 +142,9 @@ bool blend(HGLOBAL hDst, const STRETCHPARAMS& p, HGLOBAL hSrc, int opacity)
         return false;
     if (is_cmyk(d.bytes()))
         return false;
-    if (alpha)
+    if (alpha && sl.bitCount == 32)
+        blend_rows(AlphaBlend32{opacity}, s, d, p);
+    else if (alpha)
         blend_rows(AlphaBlend{opacity, s.bytes() + sl.pixelOffset + sl.pixelBytes}, s, d, p);
     else
         blend_rows(ConstantBlend{opacity, nullptr}, s, d, p);

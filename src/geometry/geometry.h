@@ -52,8 +52,13 @@ LONG CALLBACK StretchMapProc(int msg, POINT* pt, LPVOID data);
 int64_t muldiv64(int64_t a, int64_t b, int64_t c);
 
 // The quarter- and half-turn copiers on two locked images: d is 0 for 900,
-// 1 for 2700. They copy nothing unless both layouts are what they expect.
-void quarter_turn(const LockedDib& src, const LockedDib& dst, int d);
-void half_turn(const LockedDib& src, const LockedDib& dst);
+// 1 for 2700. True when every pixel of the result was written; they copy
+// nothing (false) unless both layouts are what they expect.
+bool quarter_turn(const LockedDib& src, const LockedDib& dst, int d);
+bool half_turn(const LockedDib& src, const LockedDib& dst);
+
+// Sets the pixel array of an image to 0 (new images made without the fill,
+// on a path that turned out not to write every pixel).
+void zero_pixels(HGLOBAL h);
 
 }  // namespace kelm

@@ -5,8 +5,10 @@
 // rounding, so along a destination row each source coordinate is a monotone
 // function of x: the covered span of the row is found by bisection and walked
 // with two integer accumulators, and no indirect call is made per pixel.
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "geometry/walk.h"
 
@@ -55,20 +57,64 @@ struct RoundedStep {
     }
 };
 
-template <unsigned B>
-void rotate_run_bytes(TransformSetup& s, int y, int64_t lo, int64_t hi, RoundedStep fx, RoundedStep fy, int64_t a,
-                      int64_t b)
-{
-    BYTE* d = s.dst.hpbits + static_cast<size_t>(y) * s.dst.WidthBytes + static_cast<size_t>(lo) * B;
-    const BYTE* base = s.src.hpbits;
-    const size_t stride = s.src.WidthBytes;
-    for (int64_t x = lo; x < hi; ++x, d += B) {
-        const size_t sx = static_cast<size_t>(a + fx.value());
-        const size_t sy = static_cast<size_t>(b + fy.value());
-        std::memcpy(d, base + sy * stride + sx * B, B);
-        fx.step();
-        fy.step();
+// MulDiv(X, c, 10000) along a run of X on one side of 0, where the sign of
+// the product X x c is fixed: then it is floor((X c + bias) / 10000) with
+// one bias (5000 for products >= 0, 4999 below), tracked as value and
+// remainder with at most one carry per step. (At X = 0 both biases give 0.)
+struct LinearStep {
+    int64_t v;
+    int32_t r, m, k;
+    LinearStep(int64_t X0, int64_t c, bool negativeSide)
+    {
+        const bool productBelow0 = negativeSide ? c > 0 : c < 0;
+        const int64_t t = X0 * c + (productBelow0 ? kScale / 2 - 1 : kScale / 2);
+        v = floor_div(t, kScale);
+        r = static_cast<int32_t>(t - v * kScale);
+        k = static_cast<int32_t>(floor_div(c, kScale));
+        m = static_cast<int32_t>(c - int64_t{k} * kScale);
     }
+    // Advances one X and returns the change of the value (-1 .. 2).
+    int32_t step()
+    {
+        r += m;
+        const int32_t carry = r >= kScale;
+        r -= carry * static_cast<int32_t>(kScale);
+        const int32_t d = k + carry;
+        v += d;
+        return d;
+    }
+};
+
+// Covered pixels [x0, x1) of destination row y, all on one side of X = 0:
+// the source pointer moves by the steps of the two coordinates, with no
+// multiplication or bounds test per pixel (the span is known to be inside).
+template <unsigned B>
+void rotate_span_bytes(TransformSetup& s, int y, int64_t x0, int64_t x1, int64_t left, int64_t a, int64_t b,
+                       int64_t sine, int64_t cosine)
+{
+    if (x0 >= x1)
+        return;
+    const bool negativeSide = x0 + left < 0;
+    LinearStep fx(x0 + left, cosine, negativeSide), fy(x0 + left, -sine, negativeSide);
+    const ptrdiff_t stride = static_cast<ptrdiff_t>(s.src.WidthBytes);
+    const BYTE* in = s.src.hpbits + static_cast<size_t>(b + fy.v) * s.src.WidthBytes + static_cast<size_t>(a + fx.v) * B;
+    BYTE* out = s.dst.hpbits + static_cast<size_t>(y) * s.dst.WidthBytes + static_cast<size_t>(x0) * B;
+    for (int64_t n = x1 - x0; n > 0; --n, out += B) {
+        std::memcpy(out, in, B);
+        const int32_t dx = fx.step(), dy = fy.step();
+        if (n > 1)  // the step after the last pixel may leave the image
+            in += dx * static_cast<ptrdiff_t>(B) + dy * stride;
+    }
+}
+
+template <unsigned B>
+void rotate_run_bytes(TransformSetup& s, int y, int64_t lo, int64_t hi, int64_t left, int64_t a, int64_t b,
+                      int64_t sine, int64_t cosine)
+{
+    // Split where X = x + left turns non-negative.
+    const int64_t mid = std::clamp(-left, lo, hi);
+    rotate_span_bytes<B>(s, y, lo, mid, left, a, b, sine, cosine);
+    rotate_span_bytes<B>(s, y, mid, hi, left, a, b, sine, cosine);
 }
 
 void rotate_run_any(TransformSetup& s, int y, int64_t lo, int64_t hi, RoundedStep fx, RoundedStep fy, int64_t a,
@@ -95,6 +141,15 @@ bool rotate_general(HGLOBAL hSrc, HGLOBAL hDst, const ROTATEPARAMS& rp, COLORREF
             fill_background(s, static_cast<int>(y), 0, dstW);
         return true;
     }
+    // Byte pixels are walked in bands of destination columns: a row of a
+    // band reads a short diagonal of the source, and the next row nearly the
+    // same one, so the source lines and pages a band touches stay cached. A
+    // whole row at 45 degrees would touch a new page per pixel.
+    constexpr int64_t kBand = 256;
+    const bool banded = s.byteCopy != 0 && dstH <= (int64_t{1} << 22);
+    std::vector<int64_t> spans;  // per row: lo, hi, a, b
+    if (banded)
+        spans.resize(static_cast<size_t>(dstH) * 4);
     for (int64_t y = 0; y < dstH; ++y) {
         const int64_t Y = y + rp.rc.bottom;
         const int64_t a = muldiv64(Y, sine, kScale);
@@ -108,17 +163,41 @@ bool rotate_general(HGLOBAL hSrc, HGLOBAL hDst, const ROTATEPARAMS& rp, COLORREF
             lo = hi = dstW;
         const int row = static_cast<int>(y);
         fill_background(s, row, 0, lo);
-        if (lo < hi) {
+        if (banded) {
+            int64_t* e = &spans[static_cast<size_t>(y) * 4];
+            e[0] = lo;
+            e[1] = hi;
+            e[2] = a;
+            e[3] = b;
+        } else if (lo < hi) {
             const RoundedStep fx(lo + rp.rc.left, cosine), fy(lo + rp.rc.left, -sine);
             switch (s.byteCopy) {
-            case 1: rotate_run_bytes<1>(s, row, lo, hi, fx, fy, a, b); break;
-            case 2: rotate_run_bytes<2>(s, row, lo, hi, fx, fy, a, b); break;
-            case 3: rotate_run_bytes<3>(s, row, lo, hi, fx, fy, a, b); break;
-            case 4: rotate_run_bytes<4>(s, row, lo, hi, fx, fy, a, b); break;
+            case 1: rotate_run_bytes<1>(s, row, lo, hi, rp.rc.left, a, b, sine, cosine); break;
+            case 2: rotate_run_bytes<2>(s, row, lo, hi, rp.rc.left, a, b, sine, cosine); break;
+            case 3: rotate_run_bytes<3>(s, row, lo, hi, rp.rc.left, a, b, sine, cosine); break;
+            case 4: rotate_run_bytes<4>(s, row, lo, hi, rp.rc.left, a, b, sine, cosine); break;
             default: rotate_run_any(s, row, lo, hi, fx, fy, a, b); break;
             }
         }
         fill_background(s, row, hi, dstW);
+    }
+    if (!banded)
+        return true;
+    for (int64_t x0 = 0; x0 < dstW; x0 += kBand) {
+        const int64_t x1 = std::min(dstW, x0 + kBand);
+        for (int64_t y = 0; y < dstH; ++y) {
+            const int64_t* e = &spans[static_cast<size_t>(y) * 4];
+            const int64_t lo = std::max(e[0], x0), hi = std::min(e[1], x1);
+            if (lo >= hi)
+                continue;
+            const int row = static_cast<int>(y);
+            switch (s.byteCopy) {
+            case 1: rotate_run_bytes<1>(s, row, lo, hi, rp.rc.left, e[2], e[3], sine, cosine); break;
+            case 2: rotate_run_bytes<2>(s, row, lo, hi, rp.rc.left, e[2], e[3], sine, cosine); break;
+            case 3: rotate_run_bytes<3>(s, row, lo, hi, rp.rc.left, e[2], e[3], sine, cosine); break;
+            default: rotate_run_bytes<4>(s, row, lo, hi, rp.rc.left, e[2], e[3], sine, cosine); break;
+            }
+        }
     }
     return true;
 }
@@ -195,21 +274,26 @@ HGLOBAL rotate_dib(HGLOBAL hSrc, int32_t nAngle, COLORREF background)
     const int64_t newW = right - left + 1, newH = top - bottom + 1;
     if (newW > 0x7FFFFFFF || newH > 0x7FFFFFFF)
         return nullptr;
-    HGLOBAL hDst = create_compatible_dib(hSrc, static_cast<UINT>(newW), static_cast<LONG>(newH));
-    if (!hDst)
-        return nullptr;
-
     const bool right_angle = angle == 900 || angle == 2700 || angle == 1800;
     const bool copier = right_angle && (l.bitCount == 1 || (l.bitCount >= 8 && l.bitCount % 8 == 0 &&
                                                             l.bitCount <= 32));
+    // New pixels are zero unless this call provably writes every one: the
+    // copiers do when they run, the general path does when it has a
+    // background.
+    const bool coversAll = copier || background != KELM3_NO_BACKGROUND;
+    HGLOBAL hDst = create_compatible_dib(hSrc, static_cast<UINT>(newW), static_cast<LONG>(newH), !coversAll);
+    if (!hDst)
+        return nullptr;
+
     if (copier) {
-        LockedDib dst(hDst);
-        if (dst.ok()) {
-            if (angle == 1800)
-                half_turn(src, dst);
-            else
-                quarter_turn(src, dst, angle == 900 ? 0 : 1);
+        bool copied = false;
+        {
+            LockedDib dst(hDst);
+            if (dst.ok())
+                copied = angle == 1800 ? half_turn(src, dst) : quarter_turn(src, dst, angle == 900 ? 0 : 1);
         }
+        if (!copied)
+            zero_pixels(hDst);
         return hDst;
     }
     ROTATEPARAMS rp;
@@ -219,7 +303,13 @@ HGLOBAL rotate_dib(HGLOBAL hSrc, int32_t nAngle, COLORREF background)
     rp.rc.top = static_cast<LONG>(top);
     rp.sine = sine;
     rp.cosine = cosine;
-    if (!rotate_general(hSrc, hDst, rp, background)) {
+    bool done = false;
+    try {
+        done = rotate_general(hSrc, hDst, rp, background);
+    } catch (...) {
+        done = false;
+    }
+    if (!done) {
         GlobalFree(hDst);
         return nullptr;
     }

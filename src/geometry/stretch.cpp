@@ -254,12 +254,18 @@ HGLOBAL stretch_dib(HGLOBAL hSrc, LONG width, LONG height, const RECT* rc)
         r.right = wrap32(src.layout().width - 1);
         r.top = wrap32(src.layout().height - 1);
     }
-    HGLOBAL hDst = create_compatible_dib(hSrc, static_cast<UINT>(width), height);
+    // A successful stretch into the whole image writes every pixel (the
+    // byte path every byte of each row at these depths, the general path a
+    // source pixel or white): the zero fill is needed only when it fails.
+    const uint32_t bits = src.layout().bitCount;
+    const bool fills = bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+    HGLOBAL hDst = create_compatible_dib(hSrc, static_cast<UINT>(width), height, !fills);
     if (!hDst)
         return nullptr;
     STRETCHPARAMS p{0, 0, width, height, r.left, r.bottom, wrap32(int64_t{r.right} - r.left + 1),
                     wrap32(int64_t{r.top} - r.bottom + 1)};
-    stretch_dib_to_dib(hDst, p, hSrc);
+    if (!stretch_dib_to_dib(hDst, p, hSrc) && fills)
+        zero_pixels(hDst);
     return hDst;
 }
 

@@ -118,6 +118,13 @@ BOOL transform_dib(HGLOBAL hSrc, HGLOBAL hDst, TransformProc map, TransformColor
     return 1;
 }
 
+void zero_pixels(HGLOBAL h)
+{
+    LockedDib d(h);
+    if (d.ok() && !d.layout().compressed)
+        std::memset(d.bytes() + d.layout().pixelOffset, 0, static_cast<size_t>(d.layout().pixelBytes));
+}
+
 int64_t muldiv64(int64_t a, int64_t b, int64_t c)
 {
     const int64_t p = a * b;
