@@ -78,7 +78,10 @@ BOOL transform_dib(HGLOBAL hSrc, HGLOBAL hDst, TransformProc map, TransformColor
     if (colour)
         colour(TRANSFORM_BEGIN, nullptr, data, nullptr);
     POINT pt;
-    for (LONG y = 0; y < dstH; ++y) {
+    // Rows without pixels do nothing unless a callback must hear of them: a
+    // header of 0 x 2^31 rows is no reason to spin.
+    const LONG rows = (dstW > 0 || map || colour) ? dstH : 0;
+    for (LONG y = 0; y < rows; ++y) {
         pt.x = 0;
         pt.y = y;
         if (map && map(TRANSFORM_LINE, &pt, data) == 0)
