@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
