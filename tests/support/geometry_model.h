@@ -308,10 +308,12 @@ inline int model_stretch(HGLOBAL dst, const Rect8& r, HGLOBAL src)
 inline bool model_has_alpha(HGLOBAL h)
 {
     auto* p = static_cast<uint8_t*>(GlobalLock(h));
-    uint32_t size, mask, cs;
+    uint32_t size = 0, mask = 0, cs = 0;
     std::memcpy(&size, p, 4);
-    std::memcpy(&mask, p + 52, 4);
-    std::memcpy(&cs, p + 56, 4);
+    if (size == 108 && GlobalSize(h) >= 108) {
+        std::memcpy(&mask, p + 52, 4);
+        std::memcpy(&cs, p + 56, 4);
+    }
     GlobalUnlock(h);
     return size == 108 && mask == 0xFF000000u && cs == 1;
 }
