@@ -1,7 +1,7 @@
 // libFuzzer target for every export that takes an image: the input is a
 // packed DIB handed over as the caller's own block, so hostile headers reach
-// CreateCompatibleDIB, DIBFromRle, the pixel accessor, DIBNormalize,
-// DIBCmyk2Rgb and SaveDIB directly rather than through the reader. Beyond the
+// CreateCompatibleDIB, DIBFromRle, the pixel accessor, the geometry exports,
+// DIBNormalize, DIBCmyk2Rgb and SaveDIB directly rather than through the reader. Beyond the
 // sanitizers: exactly the blocks the independent layout model calls sound are
 // accepted, every image handed back is sound, and nothing stays allocated or
 // locked.
@@ -72,6 +72,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     } else {
         require(CreateCompatibleDIB(dib, 1, 1) == nullptr);
         require(DIBFromRle(dib) == nullptr);
+    }
+
+    // Geometry, the block as source and as destination. Turning is limited
+    // to modest sizes: a turned image can be far larger than its block.
+    {
+        const bool core = size >= 12 && kelm::ld32(data, 0) == 12;
+        const int64_t w = size >= 12 ? (core ? kelm::ld16(data, 4) : static_cast<int32_t>(kelm::ld32(data, 4))) : 0;
+        const int64_t h = size >= 12 ? (core ? kelm::ld16(data, 6) : static_cast<int32_t>(kelm::ld32(data, 8))) : 0;
+        const bool modest = w >= 0 && w <= 1024 && h >= -1024 && h <= 1024;
+        if (!sound || modest) {
+            for (int angle : {450, 900, 1800, 2700, -7}) {
+                HGLOBAL r = RotateDIB(dib, angle, angle == 450 ? 0xFFFFFFFFu : 0x00FF00FFu);
+                require(!r || sound);
+                check_result(r);
+            }
+            HGLOBAL s2 = StretchDIB(dib, 5, 3, nullptr);
+            require(!s2 || sound);
+            check_result(s2);
+        }
+        HGLOBAL other = CreateDIB(5, 4, 24, 0);
+        require(other != nullptr);
+        StretchDIB2DIBBlt(other, 0, 0, 5, 4, dib, 0, 0, 3, 3);
+        StretchDIB2DIBBlt(other, -2, 1, 9, -3, dib, 1, -1, 7, 2);
+        StretchDIB2DIBBlt(dib, 0, 0, 3, 2, other, 0, 0, 5, 4);
+        StretchDIB2DIBBlt(dib, 1, 1, 2, 1, other, 4, 3, -4, -3);
+        DIBAlphaBlend(other, 0, 0, 5, 4, dib, 0, 0, 2, 2, 100);
+        DIBAlphaBlend(dib, 0, 0, 4, 2, other, 0, 0, 5, 4, 77);
+        require(TransformDIB(dib, other, nullptr, nullptr, nullptr, 0) == 0 || sound);
+        require(TransformDIB(other, dib, nullptr, nullptr, nullptr, 0x00FFFFFF) == 0 || sound);
+        DIBFree(other);
     }
 
     if (LPTRDIB rw = RWOpenDIB(dib)) {

@@ -130,7 +130,7 @@ KELM3_API HGLOBAL WINAPI CopyHandle(HGLOBAL hMem);
 
 /* CreateCompatibleDIB (ordinal 5): a new image with the header, masks and
  * colour table of hSrc and the given width and height, sized for
- * uncompressed rows. Pixels are uninitialised except that row padding is 0.
+ * uncompressed rows. Every pixel byte is 0 (row padding included).
  * NULL when hSrc is null or unusable, when height is negative (the size
  * cannot be allocated), when the size does not fit 32 bits, or on failure. */
 KELM3_API HGLOBAL WINAPI CreateCompatibleDIB(HGLOBAL hSrc, UINT width, LONG height);
@@ -380,6 +380,96 @@ typedef BOOL (WINAPI *BarcodeCallback)(int event, int position, LPCSTR text, DWO
  * null handle, an image the pixel API refuses, or no memory. */
 KELM3_API BOOL WINAPI DIBDetectBarCode(HGLOBAL hDIB, BarcodeCallback lpfnCallback, DWORD userData, LPSTR textBuffer,
                                        int textBufferSize, DWORD flags, DWORD reserved);
+ * Geometry
+ *
+ * Coordinates are those of the pixel API: x from the left, y the stored row
+ * (row 0 is the bottom line of a bottom-up image). Every destination pixel is
+ * taken from exactly one source pixel (nearest neighbour); nothing is
+ * averaged. Background colours are colour words 0x00BBGGRR; KELM3_NO_BACKGROUND
+ * (0xFFFFFFFF) leaves uncovered pixels as they were.
+ * ------------------------------------------------------------------------- */
+
+/* Message codes of the TransformDIB callbacks. */
+#define TRANSFORM_BEGIN 1 /* once before the first row; point and colour NULL */
+#define TRANSFORM_END 2   /* once after the last row; point and colour NULL */
+#define TRANSFORM_LINE 3  /* start of each destination row, point (0, y) */
+#define TRANSFORM_PIXEL 4 /* each destination pixel not skipped, point (x, y) */
+
+#define KELM3_NO_BACKGROUND 0xFFFFFFFFu
+
+/* Mapping callback of TransformDIB: for TRANSFORM_PIXEL it turns the
+ * destination point *lpPoint into source coordinates in place. A result of 0
+ * skips the row (TRANSFORM_LINE) or the pixel (TRANSFORM_PIXEL). */
+typedef LONG (WINAPI *TransformProc)(int nMessage, POINT *lpPoint, LPVOID lpData);
+
+/* Colour callback of TransformDIB: for TRANSFORM_PIXEL it may change the
+ * source colour *lpColour (lpPoint holds the source coordinates); 0 leaves
+ * the destination pixel untouched. Its result is ignored for other codes. */
+typedef LONG (WINAPI *TransformColorProc)(int nMessage, POINT *lpPoint, LPVOID lpData, Rgbq16 *lpColour);
+
+/* TransformDIB (ordinal 44): fills every pixel of the existing image hDst
+ * from hSrc through the inverse mapping lpfnMap (NULL: identity). A source
+ * point outside the source gets crBackground, or nothing with
+ * KELM3_NO_BACKGROUND. Pixel values are copied unchanged when the depths,
+ * plane counts and CMYK marks agree, no colour callback is given and (below
+ * 16 bits) the colour tables are equal; otherwise they pass through Rgbq16
+ * (and lpfnColour) to the destination's format, palettes by nearest colour.
+ * Callbacks run on the caller's thread inside the call, in the order BEGIN,
+ * then per row LINE and the row's PIXELs, then END; the mapping callback
+ * before the colour callback. Both images stay the caller's. Returns 1, or 0
+ * with no callback called and nothing written when either image cannot be
+ * opened by the pixel API (see RWOpenDIB). */
+KELM3_API int WINAPI TransformDIB(HGLOBAL hSrc, HGLOBAL hDst, TransformProc lpfnMap, TransformColorProc lpfnColour,
+                                  LPVOID lpData, COLORREF crBackground);
+
+/* RotateDIB (ordinal 27): a new image holding hSrc turned by nAngle tenths of
+ * a degree (any value; positive is counter-clockwise as displayed), just
+ * large enough for the turned corners, with hSrc's header, depth, planes and
+ * colour table. Sine and cosine are taken x 10000 (10000 x sin + 0.5
+ * truncated, extended precision; exact at right angles). Quarter and half
+ * turns of 1-bit images and of 8, 16, 24 and 32 bits (one or two planes)
+ * move pixels unchanged; every other case maps each destination pixel back
+ * to the nearest source pixel, and pixels that no source pixel covers get
+ * crBackground, or stay 0 with KELM3_NO_BACKGROUND. NULL for a null or
+ * unusable source, an image the pixel API cannot open where the general
+ * mapping is needed (compressed data, a core header), or no memory. */
+KELM3_API HGLOBAL WINAPI RotateDIB(HGLOBAL hSrc, int nAngle, COLORREF crBackground);
+
+/* StretchDIB (ordinal 32): a new image of nWidth x nHeight pixels with
+ * hSrc's header and colour table, the source rectangle lprc (stored rows,
+ * inclusive edges: left, right the first and last column, bottom the first
+ * and top the last row; NULL the whole image) scaled into it as
+ * StretchDIB2DIBBlt does. NULL for a null source, a negative size or no
+ * memory; a zero size gives an image without pixels. */
+KELM3_API HGLOBAL WINAPI StretchDIB(HGLOBAL hSrc, LONG nWidth, LONG nHeight, const RECT *lprc);
+
+/* StretchDIB2DIBBlt (ordinal 33): copies the source rectangle (origin xSrc,
+ * ySrc, extent cxSrc x cySrc) into the destination rectangle of hDst, scaled
+ * by pixel selection. Same-format byte-sized pixels (or 4-bit ones without
+ * horizontal scaling at even columns) with both rectangles inside their
+ * images and cyDst > 1 take a byte path that aligns the first and last rows;
+ * all else maps each destination pixel to xSrc + MulDiv(x - xDst, cxSrc,
+ * cxDst) (likewise y), converting formats, with white for points outside the
+ * source. Only pixels inside hDst are written. A negative source extent
+ * mirrors; a negative destination extent writes nothing. When widening with a
+ * remainder, the byte path's last column reads the pixel right of the
+ * rectangle, or the rectangle's last pixel where that lies outside the image.
+ * Returns 1, or 0 for a zero destination extent or an image the general path
+ * cannot open. */
+KELM3_API int WINAPI StretchDIB2DIBBlt(HGLOBAL hDst, int xDst, int yDst, int cxDst, int cyDst, HGLOBAL hSrc, int xSrc,
+                                       int ySrc, int cxSrc, int cySrc);
+
+/* DIBAlphaBlend (ordinal 64): blends the source rectangle into the
+ * destination rectangle, scaled by pixel selection, with opacity nOpacity
+ * (0 .. 255): d += ((s - d) x a) / 255 per colour byte. A source with a
+ * 108-byte header whose alpha mask is 0xFF000000 and colour-space type 1 is
+ * blended by its own alpha x nOpacity / 255. Blending needs 24- or 32-bit
+ * one-plane uncompressed images, a non-CMYK destination, rectangles inside
+ * their images, cyDst > 1, and an alpha channel or an opacity below 255;
+ * anything else is an opaque StretchDIB2DIBBlt with the same rectangles.
+ * Returns 1, 0 for a zero destination extent, or StretchDIB2DIBBlt's result. */
+KELM3_API int WINAPI DIBAlphaBlend(HGLOBAL hDst, int xDst, int yDst, int cxDst, int cyDst, HGLOBAL hSrc, int xSrc,
+                                   int ySrc, int cxSrc, int cySrc, int nOpacity);
 
 #ifdef __cplusplus
 }

@@ -147,6 +147,42 @@ void read_only_exports(HGLOBAL h, const Bytes& block)
         EXPECT_TRUE(ok) << "SaveDIB";
     }
 
+    // Geometry with the block as the source. Turning and stretching make new
+    // images of the source's size, so only small sources are turned; an
+    // unsound block is refused whatever the angle.
+    {
+        const int angles[] = {450, 900, 1800, -1};
+        // A turned image can be far larger than its source (a wide image
+        // without rows turns into a tall one): only modest sizes are turned.
+        const bool modest = small && w >= 0 && w <= 4096 && ht >= -4096 && ht <= 4096;
+        for (int angle : angles) {
+            if (!modest && ok)
+                break;
+            if (HGLOBAL r = RotateDIB(h, angle, angle == 450 ? 0xFFFFFFFFu : 0x00102030)) {
+                EXPECT_TRUE(ok) << "RotateDIB " << angle;
+                expect_sound_result(r, "RotateDIB");
+            }
+        }
+        if (small || !ok) {
+            if (HGLOBAL r = StretchDIB(h, 3, 2, nullptr)) {
+                EXPECT_TRUE(ok) << "StretchDIB";
+                expect_sound_result(r, "StretchDIB");
+            }
+        }
+        const RECT hostile = {INT_MIN, INT_MAX, INT_MAX, INT_MIN};
+        if (HGLOBAL r = StretchDIB(h, 2, 3, &hostile))
+            expect_sound_result(r, "StretchDIB, hostile rectangle");
+        HGLOBAL small24 = CreateDIB(3, 2, 24, 0);
+        StretchDIB2DIBBlt(small24, 0, 0, 3, 2, h, 0, 0, 5, 5);
+        StretchDIB2DIBBlt(small24, -1, INT_MIN, INT_MAX, 2, h, INT_MAX, INT_MIN, INT_MIN, 7);
+        DIBAlphaBlend(small24, 0, 0, 3, 2, h, 0, 0, 1, 1, 128);
+        DIBAlphaBlend(small24, 1, 0, 2, 2, h, INT_MAX - 1, 0, 2, 1, 200);
+        if (TransformDIB(h, small24, nullptr, nullptr, nullptr, 0)) {
+            EXPECT_TRUE(ok) << "TransformDIB";
+        }
+        DIBFree(small24);
+    }
+
     if (LPTRDIB rw = RWOpenDIB(h)) {
         EXPECT_TRUE(ok) << "RWOpenDIB";
         RWGetPixel(rw, 0, 0);
@@ -174,6 +210,21 @@ void writing_exports(HGLOBAL h, const Bytes& block)
         Rgbq16 line[64] = {};
         RWSetLineRGB16(rw, -5, 0, 64, line);
         RWClose(rw);
+    }
+    // Geometry with the block as the destination, rectangles at the limits.
+    {
+        HGLOBAL src24 = CreateDIB(4, 3, 24, 0);
+        HGLOBAL src8 = CreateDIB(4, 3, 8, 0);
+        StretchDIB2DIBBlt(h, 0, 0, 2, 2, src24, 0, 0, 4, 3);
+        StretchDIB2DIBBlt(h, 0, 0, 3, 2, src8, 1, 0, 2, 3);
+        StretchDIB2DIBBlt(h, INT_MAX, INT_MIN, INT_MAX, INT_MAX, src8, INT_MIN, 0, -3, INT_MAX);
+        StretchDIB2DIBBlt(h, INT_MIN, -1, INT_MAX, 2, src24, 0, 0, INT_MIN, INT_MIN);
+        DIBAlphaBlend(h, 0, 0, 2, 2, src24, 0, 0, 3, 3, 100);
+        DIBAlphaBlend(h, 1, 0, 5, 2, src24, 0, 0, 4, 3, 7);
+        DIBAlphaBlend(h, INT_MAX, 0, INT_MAX, 2, src24, 0, 0, 4, 3, 7);
+        TransformDIB(src8, h, nullptr, nullptr, nullptr, 0x00FFFFFF);
+        DIBFree(src8);
+        DIBFree(src24);
     }
     DIBNormalize(h);
     void* p = GlobalLock(h);

@@ -94,7 +94,7 @@ HGLOBAL create_dib(LONG width, LONG height, UINT bitCount, int flags)
     return h;
 }
 
-HGLOBAL create_compatible_dib(HGLOBAL hSrc, UINT width, LONG height)
+HGLOBAL create_compatible_dib(HGLOBAL hSrc, UINT width, LONG height, bool zero)
 {
     LockedDib src(hSrc);
     // A core header has no room for the fields this rewrites; the library
@@ -117,7 +117,12 @@ HGLOBAL create_compatible_dib(HGLOBAL hSrc, UINT width, LONG height)
         return nullptr;
     const uint64_t headerPart = l.pixelOffset;
     const uint64_t total = l.total;
-    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, static_cast<SIZE_T>(total));
+    // Zero-filled: operations that leave pixels unwritten (a rotation's
+    // uncovered corners without background) must show the same bytes on every
+    // platform, never what the allocator held before. The cost is one memset
+    // (or none for fresh pages); callers that provably write every pixel
+    // ask for no fill.
+    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | (zero ? GMEM_ZEROINIT : 0), static_cast<SIZE_T>(total));
     if (!h)
         return nullptr;
     BYTE* p = static_cast<BYTE*>(GlobalLock(h));
@@ -129,7 +134,8 @@ HGLOBAL create_compatible_dib(HGLOBAL hSrc, UINT width, LONG height)
     st32(p, bih::Width, width);
     st32(p, bih::Height, static_cast<uint32_t>(height));
     st32(p, bih::SizeImage, static_cast<uint32_t>(l.pixelBytes));
-    clear_row_tails(p + headerPart, l.stride, l.rows * l.planes, width, l.bitCount);
+    if (!zero)
+        clear_row_tails(p + headerPart, l.stride, l.rows * l.planes, width, l.bitCount);
     GlobalUnlock(h);
     return h;
 }

@@ -158,7 +158,9 @@ int dib_info(HGLOBAL hDib, void* lpbi, UINT cbSize);
 void complete_info_header(BITMAPINFOHEADER* bi, const void* lpbi, const DibLayout& l);
 
 HGLOBAL create_dib(LONG width, LONG height, UINT bitCount, int flags);
-HGLOBAL create_compatible_dib(HGLOBAL hSrc, UINT width, LONG height);
+// Pixels zero-filled; with zero = false only the row padding is cleared, for
+// callers that write every pixel themselves.
+HGLOBAL create_compatible_dib(HGLOBAL hSrc, UINT width, LONG height, bool zero = true);
 HGLOBAL copy_handle(HGLOBAL hMem);
 void normalize_dib(HGLOBAL hDib);
 

@@ -34,6 +34,9 @@ int cmd_copy(const Args& args);
 int cmd_pixel(const Args& args);
 int cmd_progress_demo(const Args& args);
 int cmd_barcode(const Args& args);
+int cmd_rotate(const Args& args);
+int cmd_stretch(const Args& args);
+int cmd_blend(const Args& args);
 
 // Options of the whole process, set by main before a command runs.
 struct Options {

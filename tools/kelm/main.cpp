@@ -81,6 +81,42 @@ const Command kCommands[] = {
      "Exit status: 0 when a code was found (and every file could be read), 1 when\n"
      "none was or a file could not be read, 2 wrong usage.\n",
      cmd_barcode},
+    {"rotate", "rotate IN OUT ANGLE [--background COLOUR|none] [--json]",
+     "Usage: kelm rotate IN OUT ANGLE [--background COLOUR|none] [--json]\n"
+     "\n"
+     "Turns IN by ANGLE degrees (at most one decimal; positive is counter-\n"
+     "clockwise) into a new image just large enough for it, and saves it as OUT.\n"
+     "Right angles move pixels unchanged; other angles take the nearest source\n"
+     "pixel.\n"
+     "\n"
+     "  --background COLOUR  the corners no source pixel covers (default none:\n"
+     "                       they stay 0, black or the first table entry)\n"
+     "  --json               print one JSON object instead of text\n",
+     cmd_rotate},
+    {"stretch", "stretch IN OUT WIDTHxHEIGHT [--rect LEFT,TOP,RIGHT,BOTTOM] [--json]",
+     "Usage: kelm stretch IN OUT WIDTHxHEIGHT [--rect LEFT,TOP,RIGHT,BOTTOM] [--json]\n"
+     "\n"
+     "Scales IN (or a rectangle of it) to WIDTHxHEIGHT pixels by pixel selection\n"
+     "and saves it as OUT.\n"
+     "\n"
+     "  --rect L,T,R,B  the source rectangle, inclusive pixel edges counted from\n"
+     "                  the top-left corner (default: the whole image)\n"
+     "  --json          print one JSON object instead of text\n",
+     cmd_stretch},
+    {"blend", "blend DEST SRC OUT [--at X,Y] [--size WxH] [--opacity 0-255] [--json]",
+     "Usage: kelm blend DEST SRC OUT [--at X,Y] [--size WxH] [--opacity 0-255] [--json]\n"
+     "\n"
+     "Blends SRC into DEST and saves the result as OUT. SRC is scaled to the\n"
+     "rectangle by pixel selection. Both images need 24 or 32 bits; a 32-bit SRC\n"
+     "with an alpha channel is blended by its alpha as well. Anything else (or\n"
+     "opacity 255 without alpha, or a rectangle not inside DEST) is copied\n"
+     "opaquely.\n"
+     "\n"
+     "  --at X,Y        the rectangle's top-left corner in DEST (default 0,0)\n"
+     "  --size WxH      the rectangle's size (default: SRC's size)\n"
+     "  --opacity N     0 keeps DEST, 255 takes SRC (default 255)\n"
+     "  --json          print one JSON object instead of text\n",
+     cmd_blend},
 };
 
 const Command kHidden[] = {
