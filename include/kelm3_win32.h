@@ -379,8 +379,10 @@ KELM3_API BOOL WINAPI kelm3_AddResource(HMODULE hModule, LPCSTR lpName, LPCSTR l
  * window. Memory DCs (CreateCompatibleDC) start with a 1 x 1 monochrome
  * bitmap selected; bitmaps are monochrome (1 bit) or screen-compatible
  * (32 bits), and what is drawn into them are real pixels that GetDIBits
- * returns. The device is not palette-based: palettes are objects whose
- * entries GetDIBits uses for 8-bit and smaller colour tables, and
+ * returns. The device is not palette-based: palettes are objects that
+ * selecting and realizing leave without effect on colours, GetDIBits gives
+ * every depth of 8 bits or less its default colour table (black, white; the
+ * 16 VGA colours; the 20 static colours around a 3-3-2 colour cube), and
  * GetSystemPaletteEntries returns 0.
  *
  * One printer: CreateDCA(NULL or "WINSPOOL", KELM3_PS_PRINTER, NULL, NULL)
@@ -516,6 +518,7 @@ typedef struct _DOCINFOA {
 #define POSTSCRIPT_DATA 37
 #define POSTSCRIPT_IGNORE 38
 #define SP_ERROR (-1)
+#define CLR_INVALID 0xFFFFFFFF
 
 #define IDC_ARROW MAKEINTRESOURCEA(32512)
 #define IDC_WAIT MAKEINTRESOURCEA(32514)

@@ -188,15 +188,16 @@ RGBQUAD quad(const PALETTEENTRY& e)
     return RGBQUAD{e.peBlue, e.peGreen, e.peRed, 0};
 }
 
-// The colour table GetDIBits writes for `bpp` bits: the DC's palette, or for
-// the default palette the default table of the depth.
-void fill_table(Dc* dc, int bpp, RGBQUAD* out)
+// The colour table GetDIBits writes for `bpp` bits. The display is not
+// palette-based, so the DC's palette plays no part: every depth has its
+// default table (black and white; the 16 VGA colours; the 20 static colours
+// around a 3-3-2 cube).
+void fill_table(int bpp, RGBQUAD* out)
 {
     const int n = 1 << bpp;
     std::fill(out, out + n, RGBQUAD{0, 0, 0, 0});
-    Palette* pal = dc->palette;
-    if (pal == &state().defaultPalette) {
-        const auto& e = pal->entries;
+    {
+        const auto& e = state().defaultPalette.entries;
         if (bpp == 1) {
             out[0] = RGBQUAD{0, 0, 0, 0};
             out[1] = RGBQUAD{0xFF, 0xFF, 0xFF, 0};
@@ -211,11 +212,7 @@ void fill_table(Dc* dc, int bpp, RGBQUAD* out)
                 out[i] = RGBQUAD{static_cast<BYTE>(i & 0xC0), static_cast<BYTE>((i & 0x38) << 2),
                                  static_cast<BYTE>((i & 0x07) << 5), 0};
         }
-        return;
     }
-    const int count = std::min<int>(n, static_cast<int>(pal->entries.size()));
-    for (int i = 0; i < count; ++i)
-        out[i] = quad(pal->entries[i]);
 }
 
 unsigned nearest(const RGBQUAD* table, int n, COLORREF c)
@@ -377,7 +374,7 @@ KELM3_API int WINAPI GetDIBits(HDC hdc, HBITMAP hbm, UINT start, UINT cLines, LP
     const size_t stride = ((static_cast<size_t>(bi.biWidth) * bpp + 31) / 32) * 4;
     RGBQUAD table[256];
     if (bpp <= 8) {
-        fill_table(dc, bpp, table);
+        fill_table(bpp, table);
         std::memcpy(lpbmi->bmiColors, table, sizeof(RGBQUAD) << bpp);
     }
     bi.biPlanes = 1;
