@@ -106,8 +106,9 @@ TEST(Spline, CollinearEvenlySpacedPointsStayOnTheLine)
     const auto vertices = library_vertices(control);
     for (size_t i = 0; i < vertices.size(); ++i) {
         EXPECT_EQ(vertices[i].x, vertices[i].y) << "vertex " << i;
-        if (i > 0)
+        if (i > 0) {
             EXPECT_GE(vertices[i].x, vertices[i - 1].x) << "vertex " << i;
+        }
     }
 }
 

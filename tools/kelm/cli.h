@@ -33,6 +33,9 @@ int cmd_info(const Args& args);
 int cmd_copy(const Args& args);
 int cmd_pixel(const Args& args);
 int cmd_progress_demo(const Args& args);
+// Device output.
+int cmd_postscript(const Args& args);
+int cmd_spline(const Args& args);
 
 // Options of the whole process, set by main before a command runs.
 struct Options {
