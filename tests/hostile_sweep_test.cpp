@@ -150,6 +150,30 @@ void read_only_exports(HGLOBAL h, const Bytes& block)
         RWGetLineRGB16(rw, -3, 0, 64, line);
         RWClose(rw);
     }
+
+    // Device output: the exports that hand an image to GDI draw sound blocks,
+    // refuse unsound ones, and leave every byte as it was (biPlanes too).
+    {
+        static HDC memory = [] {
+            HDC dc = CreateCompatibleDC(nullptr);
+            HDC screen = GetDC(nullptr);
+            SelectObject(dc, CreateCompatibleBitmap(screen, 16, 16));
+            ReleaseDC(nullptr, screen);
+            return dc;
+        }();
+        EXPECT_EQ(DIBBlt(memory, 0, 0, 8, 8, h, 0, 0, SRCCOPY), ok ? 1 : 0) << "DIBBlt";
+        if (StretchDIBBlt(memory, 0, 0, 8, 8, h, 0, 0, 4, 4, SRCCOPY)) {
+            EXPECT_TRUE(ok) << "StretchDIBBlt";
+        }
+        if (HBITMAP bm = BitmapFromDIB(h, nullptr)) {
+            EXPECT_TRUE(ok) << "BitmapFromDIB";
+            DeleteObject(bm);
+        }
+        if (HPALETTE pal = CreateDIBPalette(h)) {
+            EXPECT_TRUE(ok) << "CreateDIBPalette";
+            DeleteObject(pal);
+        }
+    }
     EXPECT_TRUE(holds(h, block)) << "a read-only export changed the block";
 }
 
