@@ -429,6 +429,42 @@ INSTANTIATE_TEST_SUITE_P(Cases, Stretch,
                                            StretchCase{24, KELM3_CREATE_TWOPLANE, 0, 0, 20, 16, 0, 0, 10, 8,
                                                        SRCCOPY}));
 
+// Where each source pixel lands, stated without GDI: a source rectangle's
+// rows count from the first stored row (the picture's bottom line), and its
+// top line is drawn at the destination's top; a whole-number stretch repeats
+// each pixel.
+TEST(Drawing, SourceRowsCountFromTheFirstStoredRow)
+{
+    HGLOBAL dib = pattern_image(9, 7, 24);
+    LPTRDIB rw = RWOpenDIB(dib);
+    struct Case {
+        bool stretch;
+        int xDest, yDest, xSrc, ySrc, sw, sh, scale;
+    } cases[] = {{false, 2, 3, 1, 2, 5, 4, 1}, {true, 2, 3, 1, 2, 5, 4, 1}, {true, 1, 1, 3, 0, 4, 5, 2},
+                 {false, 0, 0, 0, 0, 9, 7, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << (c.stretch ? "StretchDIBBlt" : "DIBBlt") << " from " << c.xSrc << ","
+                                        << c.ySrc << " x" << c.scale);
+        Surface s(24, 24);
+        const int dw = c.sw * c.scale, dh = c.sh * c.scale;
+        if (c.stretch)
+            ASSERT_EQ(StretchDIBBlt(s.dc, c.xDest, c.yDest, dw, dh, dib, c.xSrc, c.ySrc, c.sw, c.sh, SRCCOPY), 1);
+        else
+            ASSERT_EQ(DIBBlt(s.dc, c.xDest, c.yDest, c.sw, c.sh, dib, c.xSrc, c.ySrc, SRCCOPY), 1);
+        const auto px = s.pixels();
+        for (int y = 0; y < 24; ++y)
+            for (int x = 0; x < 24; ++x) {
+                const int i = x - c.xDest, j = y - c.yDest;
+                COLORREF want = 0xFFFFFF;
+                if (i >= 0 && j >= 0 && i < dw && j < dh)
+                    want = RWGetPixel(rw, c.xSrc + i / c.scale, c.ySrc + c.sh - 1 - j / c.scale);
+                ASSERT_EQ(px[y * 24 + x], want) << "at " << x << "," << y;
+            }
+    }
+    RWClose(rw);
+    DIBFree(dib);
+}
+
 // A null image fills the destination with the brush and the raster
 // operation, and the result is PatBlt's.
 TEST(DIBBlt, NullImageFillsTheRectangle)
@@ -690,21 +726,20 @@ TEST(Splineline, FewerThanThreePoints)
 
 #ifdef _WIN32
 // Into a metafile DC the spline is one Polyline record whose 16-bit
-// vertices are the model's.
-TEST(Splineline, MetafileRecordsTheExactVertices)
+// vertices are the model's (and, for the published curve, its table).
+std::vector<POINT> metafile_polyline(const std::vector<POINT>& control)
 {
-    const std::vector<POINT> control = {{0, 0}, {100, 0}, {100, 100}, {0, 100}, {-50, 300}};
+    std::vector<POINT> out;
     HDC mf = CreateMetaFileA(nullptr);
-    ASSERT_NE(mf, nullptr);
+    EXPECT_NE(mf, nullptr);
     EXPECT_NE(Splineline(mf, control.data(), static_cast<int>(control.size())), 0);
     HMETAFILE h = CloseMetaFile(mf);
-    ASSERT_NE(h, nullptr);
+    EXPECT_NE(h, nullptr);
     const UINT size = GetMetaFileBitsEx(h, 0, nullptr);
     std::vector<BYTE> bytes(size);
     GetMetaFileBitsEx(h, size, bytes.data());
     DeleteMetaFile(h);
-    const auto want = device_model::spline_vertices(control);
-    bool found = false;
+    int records = 0;
     for (size_t off = 18; off + 6 <= bytes.size();) {
         DWORD words;
         WORD function;
@@ -713,20 +748,40 @@ TEST(Splineline, MetafileRecordsTheExactVertices)
         if (words < 3)
             break;
         if (function == META_POLYLINE) {
-            found = true;
+            ++records;
             short count;
             std::memcpy(&count, &bytes[off + 6], 2);
-            ASSERT_EQ(static_cast<size_t>(count), want.size());
             for (int i = 0; i < count; ++i) {
                 short xy[2];
                 std::memcpy(xy, &bytes[off + 8 + 4 * i], 4);
-                EXPECT_EQ(xy[0], want[i].x) << i;
-                EXPECT_EQ(xy[1], want[i].y) << i;
+                out.push_back(POINT{xy[0], xy[1]});
             }
         }
         off += static_cast<size_t>(words) * 2;
     }
-    EXPECT_TRUE(found);
+    EXPECT_EQ(records, 1);
+    return out;
+}
+
+TEST(Splineline, MetafileRecordsTheExactVertices)
+{
+    const std::vector<POINT> published = {{0, 0}, {100, 0}, {100, 100}, {0, 100}};
+    const std::vector<POINT> publishedVertices = {
+        {0, 0},   {0, 0},   {20, 1},  {36, 2},  {52, 5},  {64, 8},  {76, 13}, {84, 18},  {92, 25},  {96, 32}, {99, 41},
+        {100, 50}, {99, 60}, {96, 68}, {91, 76}, {84, 82}, {74, 87}, {64, 92}, {50, 95}, {36, 98}, {18, 99}, {0, 100}};
+    const std::vector<std::vector<POINT>> controls = {
+        published, {{0, 0}, {100, 0}, {100, 100}, {0, 100}, {-50, 300}}, {{5, 9}, {-300, 77}, {1200, -40}}};
+    for (size_t c = 0; c < controls.size(); ++c) {
+        const auto& control = controls[c];
+        SCOPED_TRACE(control.size());
+        const auto got = metafile_polyline(control);
+        const auto want = c == 0 ? publishedVertices : device_model::spline_vertices(control);
+        ASSERT_EQ(got.size(), want.size());
+        for (size_t i = 0; i < want.size(); ++i) {
+            EXPECT_EQ(got[i].x, want[i].x) << i;
+            EXPECT_EQ(got[i].y, want[i].y) << i;
+        }
+    }
 }
 #endif
 
