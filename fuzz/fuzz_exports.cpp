@@ -103,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             return dc;
         }();
         const size_t objects = kelm::testing::live_gdi_objects();
-        require(DIBBlt(memory, 0, 0, 8, 8, dib, 0, 0, SRCCOPY) == (sound ? 1 : 0));
+        require(!DIBBlt(memory, 0, 0, 8, 8, dib, 0, 0, SRCCOPY) || sound);
         require(!StretchDIBBlt(memory, 0, 0, 8, 8, dib, -1, 2, 5, 3, SRCCOPY) || sound);
         if (HBITMAP bm = BitmapFromDIB(dib, nullptr)) {
             require(sound);

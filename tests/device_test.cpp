@@ -238,6 +238,24 @@ TEST(SoundBehaviour, PlanesAreRestoredOnEveryPath)
     DIBFree(dib);
 }
 
+// biClrUsed 0x10001 at 4 bits: the image's layout holds one table entry (low
+// 16 bits), GDI would read sixteen. Handing it over would read past the
+// block.
+TEST(SoundBehaviour, TablesGdiWouldReadPastTheBlockAreNotHandedOver)
+{
+    BlockSpec spec;
+    spec.header = header_bytes(info_header(8, 1, 4, BI_RGB, 0x10001));
+    spec.table = {RGBQUAD{0, 0, 0, 0}};
+    spec.pixels = {0x0F, 0, 0, 0};
+    HGLOBAL dib = make_block(spec);
+    HDC memory = CreateCompatibleDC(nullptr);
+    EXPECT_EQ(DIBBlt(memory, 0, 0, 8, 1, dib, 0, 0, SRCCOPY), 0);
+    EXPECT_EQ(StretchDIBBlt(memory, 0, 0, 8, 1, dib, 0, 0, 8, 1, SRCCOPY), 0);
+    EXPECT_EQ(BitmapFromDIB(dib, nullptr), nullptr);
+    DeleteDC(memory);
+    DIBFree(dib);
+}
+
 TEST(SoundBehaviour, WaitCursorIsPutBack)
 {
     HCURSOR arrow = LoadCursorA(nullptr, IDC_ARROW);

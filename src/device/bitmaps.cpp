@@ -77,7 +77,7 @@ HBITMAP bitmap_from_dib(HGLOBAL hDib, HPALETTE hPal)
     if (!hDib)
         return nullptr;
     LockedDib dib(hDib);
-    if (!dib.ok())
+    if (!dib.ok() || !gdi_table_fits(dib))
         return nullptr;
     BYTE* bi = dib.bytes();
     const DibLayout& l = dib.layout();
@@ -225,7 +225,7 @@ BOOL dib_blt(HDC hdc, int xDest, int yDest, int width, int height, HGLOBAL hDib,
     if (!hDib)
         return PatBlt(hdc, xDest, yDest, width, height, rop);
     LockedDib dib(hDib);
-    if (!dib.ok())
+    if (!dib.ok() || !gdi_table_fits(dib))
         return 0;
     BYTE* bi = dib.bytes();
     const DibLayout& l = dib.layout();

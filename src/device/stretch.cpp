@@ -122,7 +122,7 @@ LONG stretch_dib_blt(HDC hdc, int xDest, int yDest, int width, int height, HGLOB
     if (!hDib)
         return PatBlt(hdc, xDest, yDest, width, height, rop);
     LockedDib dib(hDib);
-    if (!dib.ok())
+    if (!dib.ok() || !gdi_table_fits(dib))
         return 0;
     BYTE* bi = dib.bytes();
     const DibLayout& l = dib.layout();
