@@ -14,6 +14,7 @@
 #include "dib/dib.h"
 #include "kelm3.h"
 #include "platform/platform.h"
+#include "platform/linux/gdi32.h"
 #include "support/layout_model.h"
 
 namespace {
@@ -136,6 +137,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     require(out != nullptr);
     require(SaveDIB(out, dib) == (sound ? TRUE : FALSE));
     mmioClose(out, 0);
+
+    // Device output: drawing, device bitmaps and palettes take the block as
+    // it is, refuse unsound ones and give back every GDI object.
+    {
+        static HDC memory = [] {
+            HDC dc = CreateCompatibleDC(nullptr);
+            HDC screen = GetDC(nullptr);
+            SelectObject(dc, CreateCompatibleBitmap(screen, 16, 16));
+            ReleaseDC(nullptr, screen);
+            return dc;
+        }();
+        const size_t objects = kelm::testing::live_gdi_objects();
+        require(!DIBBlt(memory, 0, 0, 8, 8, dib, 0, 0, SRCCOPY) || sound);
+        require(!StretchDIBBlt(memory, 0, 0, 8, 8, dib, -1, 2, 5, 3, SRCCOPY) || sound);
+        if (HBITMAP bm = BitmapFromDIB(dib, nullptr)) {
+            require(sound);
+            DeleteObject(bm);
+        }
+        if (HPALETTE pal = CreateDIBPalette(dib)) {
+            require(sound);
+            DeleteObject(pal);
+        }
+        require(kelm::testing::live_gdi_objects() == objects);
+    }
 
     DIBNormalize(dib);
     void* p = GlobalLock(dib);

@@ -80,6 +80,8 @@ PACKAGES=(cmake g++ make libgtest-dev libbenchmark-dev pkg-config clang libclang
           g++-mingw-w64-x86-64-posix wine64)
 # Barcodes: zint renders the test symbols, zbar-tools is the reader compared in bench/.
 PACKAGES+=(zint zbar-tools)
+# Device output: Ghostscript renders the printer road's PostScript in the tests.
+PACKAGES+=(ghostscript)
 
 install_tools() {
     local missing=() p

@@ -198,6 +198,32 @@ void read_only_exports(HGLOBAL h, const Bytes& block)
         EXPECT_EQ(DIBDetectBarCode(h, stop_at_first_line, 0, list, sizeof list, 0x1FFFFF, 0), 0);
         EXPECT_EQ(list[0], 0);
     }
+
+    // Device output: the exports that hand an image to GDI draw sound blocks,
+    // refuse unsound ones, and leave every byte as it was (biPlanes too).
+    {
+        static HDC memory = [] {
+            HDC dc = CreateCompatibleDC(nullptr);
+            HDC screen = GetDC(nullptr);
+            SelectObject(dc, CreateCompatibleBitmap(screen, 16, 16));
+            ReleaseDC(nullptr, screen);
+            return dc;
+        }();
+        if (DIBBlt(memory, 0, 0, 8, 8, h, 0, 0, SRCCOPY)) {
+            EXPECT_TRUE(ok) << "DIBBlt";
+        }
+        if (StretchDIBBlt(memory, 0, 0, 8, 8, h, 0, 0, 4, 4, SRCCOPY)) {
+            EXPECT_TRUE(ok) << "StretchDIBBlt";
+        }
+        if (HBITMAP bm = BitmapFromDIB(h, nullptr)) {
+            EXPECT_TRUE(ok) << "BitmapFromDIB";
+            DeleteObject(bm);
+        }
+        if (HPALETTE pal = CreateDIBPalette(h)) {
+            EXPECT_TRUE(ok) << "CreateDIBPalette";
+            DeleteObject(pal);
+        }
+    }
     EXPECT_TRUE(holds(h, block)) << "a read-only export changed the block";
 }
 

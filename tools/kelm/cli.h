@@ -37,6 +37,9 @@ int cmd_barcode(const Args& args);
 int cmd_rotate(const Args& args);
 int cmd_stretch(const Args& args);
 int cmd_blend(const Args& args);
+// Device output.
+int cmd_postscript(const Args& args);
+int cmd_spline(const Args& args);
 
 // Options of the whole process, set by main before a command runs.
 struct Options {

@@ -117,6 +117,32 @@ const Command kCommands[] = {
      "  --opacity N     0 keeps DEST, 255 takes SRC (default 255)\n"
      "  --json          print one JSON object instead of text\n",
      cmd_blend},
+    // Device output.
+    {"postscript", "postscript IN OUT.ps [--size WxH] [--json]",
+     "Usage: kelm postscript IN OUT.ps [--size WxH] [--json]\n"
+     "\n"
+     "Prints a 32-bit CMYK image (a BMP with a V4 or V5 header whose colour space\n"
+     "is CMYK) through the library's PostScript road into OUT.ps: a DeviceCMYK\n"
+     "PostScript image holding the image's own inks, at the top-left corner of a\n"
+     "612 x 792 point page, one pixel a point unless --size says otherwise. Other\n"
+     "images are refused: the printer renders nothing but the CMYK road. - writes\n"
+     "standard output.\n"
+     "\n"
+     "  --size WxH    the picture's size on the page in points\n"
+     "  --json        print one JSON object instead of text\n",
+     cmd_postscript},
+    {"spline", "spline OUT X,Y X,Y X,Y ... [--size WxH] [--colour COLOUR] [--json]",
+     "Usage: kelm spline OUT X,Y X,Y X,Y ... [--size WxH] [--colour COLOUR] [--json]\n"
+     "\n"
+     "Draws the quadratic B-spline of the control points (from the top-left\n"
+     "corner) into a new white 24-bit image and saves it as OUT (PNG for a .png\n"
+     "name). It starts at the first point, ends at the last and is pulled towards\n"
+     "the others; two points give their segment.\n"
+     "\n"
+     "  --size WxH      image size (default: just large enough for the points)\n"
+     "  --colour COLOUR the curve's colour (default black)\n"
+     "  --json          print one JSON object instead of text\n",
+     cmd_spline},
 };
 
 const Command kHidden[] = {
