@@ -380,6 +380,8 @@ typedef BOOL (WINAPI *BarcodeCallback)(int event, int position, LPCSTR text, DWO
  * null handle, an image the pixel API refuses, or no memory. */
 KELM3_API BOOL WINAPI DIBDetectBarCode(HGLOBAL hDIB, BarcodeCallback lpfnCallback, DWORD userData, LPSTR textBuffer,
                                        int textBufferSize, DWORD flags, DWORD reserved);
+
+/* ---------------------------------------------------------------------------
  * Geometry
  *
  * Coordinates are those of the pixel API: x from the left, y the stored row
@@ -470,6 +472,8 @@ KELM3_API int WINAPI StretchDIB2DIBBlt(HGLOBAL hDst, int xDst, int yDst, int cxD
  * Returns 1, 0 for a zero destination extent, or StretchDIB2DIBBlt's result. */
 KELM3_API int WINAPI DIBAlphaBlend(HGLOBAL hDst, int xDst, int yDst, int cxDst, int cyDst, HGLOBAL hSrc, int xSrc,
                                    int ySrc, int cxSrc, int cySrc, int nOpacity);
+
+/* ---------------------------------------------------------------------------
  * Device output
  *
  * Images meet the graphics device interface here. Functions that hand an
