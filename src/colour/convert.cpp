@@ -149,12 +149,16 @@ Expand expand_in_place(HGLOBAL* phDib)
         return Expand::Refused;
     BYTE* base = p + kInfoHeaderSize;
     const uint64_t width = static_cast<uint64_t>(l.width);
-    if (l.bitCount == 24)
-        expand24(base, p + l.pixelOffset, width, l.rows, l.stride);
-    else if (l.bitCount == 16)
-        expand16(base, p + l.pixelOffset, width, l.rows, l.stride);
-    else
-        expand_indexed(base, pixels, table, width, l.rows, l.stride, l.bitCount);
+    // A zero width has no pixels, however many rows it claims: only the
+    // header changes.
+    if (width > 0 && l.rows > 0) {
+        if (l.bitCount == 24)
+            expand24(base, p + l.pixelOffset, width, l.rows, l.stride);
+        else if (l.bitCount == 16)
+            expand16(base, p + l.pixelOffset, width, l.rows, l.stride);
+        else
+            expand_indexed(base, pixels, table, width, l.rows, l.stride, l.bitCount);
+    }
 
     bi.biBitCount = 32;
     bi.biPlanes = 1;
@@ -189,7 +193,9 @@ bool convert_general(HGLOBAL* phDib, int bitCount)
     }
     std::vector<Rgbq16> line;
     try {
-        line.resize(static_cast<size_t>(bi.biWidth < 0 ? 0 : bi.biWidth));
+        // No line for an image without rows: its width may be anything.
+        if (bi.biHeight != 0 && bi.biWidth > 0)
+            line.resize(static_cast<size_t>(bi.biWidth));
     } catch (...) {
         GlobalFree(dst);
         throw;

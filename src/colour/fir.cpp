@@ -149,7 +149,8 @@ HGLOBAL fir_filter(HGLOBAL hDib, const LONG* kernel, int kw, int kh, int offset)
         const bool fast = !j.twoPlane && absSum * 255 < (int64_t{1} << 30) && offset > -(1 << 29) &&
                           offset < (1 << 29) && (j.bpp == 3 || j.bpp == 4);
         const uint64_t hx = static_cast<uint64_t>(kw / 2), hy = static_cast<uint64_t>(kh / 2);
-        for (uint64_t y = 0; y < j.rows; ++y) {
+        // A zero width has no pixels, however many rows it claims.
+        for (uint64_t y = 0; y < j.rows && j.width > 0; ++y) {
             const bool rowInside = y >= hy && y + hy < j.rows;
             if (fast && rowInside && j.width > 2 * hx) {
                 for (uint64_t x = 0; x < hx; ++x)

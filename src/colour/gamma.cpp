@@ -116,7 +116,7 @@ void gamma_apply(HGLOBAL hDib, LONG gamma, const BYTE* lpTable)
     if (l.bitCount == 16) {
         // 5-5-5 whatever the masks say; bit 15 comes back 0.
         const uint64_t width = static_cast<uint64_t>(l.width);
-        for (uint64_t y = 0; y < l.rows; ++y) {
+        for (uint64_t y = 0; y < l.rows && width > 0; ++y) {
             BYTE* row = px + y * l.stride;
             for (uint64_t x = 0; x < width; ++x) {
                 const unsigned v = static_cast<unsigned>(row[2 * x] | row[2 * x + 1] << 8);

@@ -46,7 +46,8 @@ HGLOBAL grey_of_true_colour(BYTE* p, const DibLayout& l, uint64_t available)
     const BYTE* src = p + l.pixelOffset;
     BYTE* dst = q + gl.pixelOffset;
     const uint64_t dstLow = gl.planeBytes;  // the result's biSizeImage / 2
-    for (uint64_t y = 0; y < l.rows; ++y) {
+    // A zero width has no pixels, however many rows it claims.
+    for (uint64_t y = 0; y < l.rows && width > 0; ++y) {
         const BYTE* s = src + y * l.stride;
         BYTE* d = dst + y * gl.stride;
         if (l.planes == 2) {

@@ -110,7 +110,8 @@ void fill_histogram(HGLOBAL hDib, std::vector<uint32_t>& hist)
     BITMAPINFOHEADER bi;
     if (!dib_info(hDib, &bi, sizeof bi))
         return;
-    std::vector<Rgbq16> line(static_cast<size_t>(bi.biWidth < 0 ? 0 : bi.biWidth));
+    // No line for an image without rows: its width may be anything.
+    std::vector<Rgbq16> line(bi.biHeight != 0 && bi.biWidth > 0 ? static_cast<size_t>(bi.biWidth) : 0);
     TRDIB rd{};
     if (!trdib_open(hDib, &rd))
         return;
@@ -137,17 +138,11 @@ void fill_histogram(HGLOBAL hDib, std::vector<uint32_t>& hist)
     trdib_close(&rd);
 }
 
-}  // namespace
-
-HGLOBAL select_colors(HGLOBAL hDib, int colours)
+// Splits boxes until there are `colours` or none can be split; the count.
+int cut_boxes(const std::vector<uint32_t>& hist, std::vector<Box>& boxes, int colours)
 {
-    if (!hDib || colours < 1 || colours > 256)
-        return nullptr;
-    std::vector<uint32_t> hist(kCells, 0);
-    fill_histogram(hDib, hist);
     const Occupancy occ(hist);
 
-    std::vector<Box> boxes(static_cast<size_t>(colours), Box{});
     boxes[0] = Box{{0, 0, 0}, {kSide - 1, kSide - 1, kSide - 1}, 0, 0};
     shrink(boxes[0], occ);
     int n = 1;
@@ -180,6 +175,26 @@ HGLOBAL select_colors(HGLOBAL hDib, int colours)
         shrink(fresh, occ);
         ++n;
     }
+    return n;
+}
+
+}  // namespace
+
+HGLOBAL select_colors(HGLOBAL hDib, int colours)
+{
+    if (!hDib || colours < 1 || colours > 256)
+        return nullptr;
+    // An image that cannot be read has an empty histogram: one box, black.
+    // Such images skip the histogram's 2 MB of work altogether.
+    std::vector<Box> boxes(static_cast<size_t>(colours), Box{});
+    std::vector<uint32_t> hist;
+    int n = 1;
+    BITMAPINFOHEADER bi;
+    if (dib_info(hDib, &bi, sizeof bi)) {
+        hist.assign(kCells, 0);
+        fill_histogram(hDib, hist);
+        n = cut_boxes(hist, boxes, colours);
+    }
 
     HGLOBAL result = create_dib(1, 1, 8, 0);
     if (!result)
@@ -196,7 +211,7 @@ HGLOBAL select_colors(HGLOBAL hDib, int colours)
         // Population-weighted mean of the cell centres 4c + 2, rounded half
         // up; 64-bit, since a box may hold every pixel of a large image.
         uint64_t total = 0, sum[3] = {0, 0, 0};
-        for (int b = box.lo[0]; b <= box.hi[0]; ++b)
+        for (int b = box.lo[0]; !hist.empty() && b <= box.hi[0]; ++b)
             for (int g = box.lo[1]; g <= box.hi[1]; ++g) {
                 const uint32_t* row = &hist[static_cast<size_t>(cell(b, g, 0))];
                 for (int r = box.lo[2]; r <= box.hi[2]; ++r) {
