@@ -1,10 +1,10 @@
 // libFuzzer target for every export that takes an image: the input is a
 // packed DIB handed over as the caller's own block, so hostile headers reach
-// CreateCompatibleDIB, DIBFromRle, the pixel accessor, the geometry exports,
-// DIBNormalize, DIBCmyk2Rgb and SaveDIB directly rather than through the reader. Beyond the
-// sanitizers: exactly the blocks the independent layout model calls sound are
-// accepted, every image handed back is sound, and nothing stays allocated or
-// locked.
+// CreateCompatibleDIB, DIBFromRle, the pixel accessor, the geometry, colour,
+// barcode and device exports, DIBNormalize, DIBCmyk2Rgb and SaveDIB directly
+// rather than through the reader. Beyond the sanitizers: exactly the blocks
+// the independent layout model calls sound are accepted, every image handed
+// back is sound, and nothing stays allocated or locked.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -160,6 +160,43 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             DeleteObject(pal);
         }
         require(kelm::testing::live_gdi_objects() == objects);
+    }
+
+    // Colour operations: only sound blocks give results, and each result is
+    // sound. Small result sizes keep the fuzzer fast.
+    {
+        auto colour_result = [&](HGLOBAL r) {
+            if (r) {
+                require(sound);
+                check_result(r);
+            }
+        };
+        check_result(DIBSelectColors(dib, 1 + static_cast<int>(size % 256)));
+        const RECT one{0, 0, 0, 0};
+        colour_result(ScaleToGray(dib, 2, 3, nullptr, 0));
+        colour_result(ScaleToGray(dib, 1, 1, &one, 0));
+        static const LONG kKernel[9] = {-1, 2, -3, 40, 300, -40, 3, -2, 1};
+        colour_result(CreateFIRFilteredDIB(dib, kKernel, 3, 3, -7));
+        const void* hp = GlobalLock(dib);
+        colour_result(DitherTo1(hp, nullptr));
+        colour_result(DitherTo4(hp));
+        colour_result(DitherTo8(hp, 5, 0, nullptr));
+        colour_result(DitherTo8(hp, 0, static_cast<int>(size % 200), nullptr));
+        GlobalUnlock(dib);
+        for (int bits : {32, 4}) {
+            HGLOBAL c = CopyHandle(dib);
+            require(c != nullptr);
+            if (ConvertDIB(&c, bits, 0))
+                require(sound && kelm_test::model_fits_block(c));
+            DIBFree(c);
+        }
+        HGLOBAL c = CopyHandle(dib);
+        require(c != nullptr);
+        HGLOBAL g = GrayDIB(c);
+        if (g)
+            require(sound && kelm_test::model_fits_block(g));
+        DIBFree(g ? g : c);
+        GammaCorrectionApplyToDIB(dib, 4000 + static_cast<LONG>(size % 30000), 0, 0, nullptr);
     }
 
     DIBNormalize(dib);

@@ -563,6 +563,99 @@ KELM3_API BOOL WINAPI IsPostScriptDC(HDC hdc);
  * empty rectangle, one wholly off the screen, or a failure. */
 KELM3_API HGLOBAL WINAPI DIBScreenShot(HWND hWnd, const RECT *rect);
 
+/* ---------------------------------------------------------------------------
+ * Colour: depth conversion, colour selection, dithering, grey, gamma, filters
+ *
+ * Grey value throughout: (77 x red + 151 x green + 28 x blue) / 256.
+ * The dithers take a header pointer: when it is the first byte of a global
+ * block (GlobalHandle finds the block), a header whose layout does not fit
+ * GlobalSize of that block is refused (NULL); any other pointer is trusted.
+ * ------------------------------------------------------------------------- */
+
+/* ConvertDIB (ordinal 2): converts *phDIB to nBitCount bits (1, 4, 8, 16, 24,
+ * 32; 48 and 64 give the two-plane form). To 32 bits a bottom-up BI_RGB image
+ * with a 40-byte header is expanded inside its own block (which may move);
+ * otherwise a new image with the default colour table of its depth is made,
+ * filled line by line through the pixel accessor (no dithering), and the old
+ * handle is freed. Returns 1 with *phDIB holding the result, or 0 with *phDIB
+ * unchanged and still valid (null phDIB or *phDIB, unsupported layout, no
+ * memory). reserved is ignored. */
+KELM3_API BOOL WINAPI ConvertDIB(HGLOBAL *phDIB, int nBitCount, DWORD reserved);
+
+/* DIBSelectColors (ordinal 46): chooses up to nColors (1..256) colours by
+ * median-cut box splitting over a 64x64x64 histogram of the image, returned
+ * as the colour table of a new 1 x 1 8-bit image (entries past those found
+ * are black; biClrUsed = biClrImportant = nColors). The source is unchanged.
+ * Sums are 64-bit. NULL for a null handle, nColors outside 1..256, or no
+ * memory. An image RWOpenDIB refuses gives one black entry. */
+KELM3_API HGLOBAL WINAPI DIBSelectColors(HGLOBAL hDIB, int nColors);
+
+/* DitherTo1 (ordinal 16), header pointer: Floyd-Steinberg (rows right to
+ * left) of the grey value, optionally through the 256-byte lpGrayMap, to a
+ * new 1-bit black/white image. Sources: bottom-up, width and height >= 1,
+ * BI_RGB or BI_BITFIELDS, 4, 8, 16 (read as 5-5-5), 24 or 32 bits. NULL
+ * otherwise or when memory runs out. */
+KELM3_API HGLOBAL WINAPI DitherTo1(LPCVOID lpbi, const BYTE *lpGrayMap);
+
+/* DitherTo4 (ordinal 17), header pointer: damped error diffusion to the
+ * standard 16-colour table, a new 4-bit image. Sources: 40-byte header,
+ * bottom-up, BI_RGB or BI_BITFIELDS, 8, 16, 24 or 32 bits; any width and
+ * height. */
+KELM3_API HGLOBAL WINAPI DitherTo4(LPCVOID lpbi);
+
+/* DitherTo8 (ordinal 18), header pointer: serpentine Floyd-Steinberg to a new
+ * 8-bit image. Palette: the colour table of lpbiPalette (an 8-bit packed DIB
+ * header pointer, e.g. the locked result of DIBSelectColors; its
+ * biClrImportant 1..255 entries, else 255), or a cube of nLevels (2..6) per
+ * channel followed by 16 greys and white when nPopular is 0, and/or the
+ * nPopular (0..255) most frequent 15-bit colours followed by the standard 16
+ * colours when 240 or fewer entries precede them. Sources: bottom-up, BI_RGB
+ * or BI_BITFIELDS, 16, 24 or 32 bits. NULL for nLevels 1 or above 6, nPopular
+ * outside 0..255, no palette (both 0), more than 256 entries, a palette
+ * image that is not 8 bits, or no memory. Calls may run concurrently. */
+KELM3_API HGLOBAL WINAPI DitherTo8(LPCVOID lpbi, int nLevels, int nPopular, LPCVOID lpbiPalette);
+
+/* GrayDIB (ordinal 23): up to 16 bits, the colour table is turned grey in
+ * place and hDIB is returned. 24 and 32 bits (CMYK converted first, two-plane
+ * form too): a new 8-bit grey image is returned and hDIB IS FREED; on failure
+ * NULL and hDIB stays valid. NULL for a null handle, a compressed image or an
+ * unusable block. */
+KELM3_API HGLOBAL WINAPI GrayDIB(HGLOBAL hDIB);
+
+/* ScaleToGray (ordinal 30): box-averages the rectangle lprcSource (inclusive
+ * edges, rows in memory order, top >= bottom; NULL for the whole image) to a
+ * new cxDest x cyDest image: 8 bits with the 65-level grey ramp at entries
+ * 0..64 for 1-bit sources, 24 bits otherwise. NULL for cxDest or cyDest below
+ * 1, a rectangle outside the image, an unusable source or no memory. reserved
+ * is ignored. */
+KELM3_API HGLOBAL WINAPI ScaleToGray(HGLOBAL hDIB, int cxDest, int cyDest, const RECT *lprcSource, DWORD reserved);
+
+/* GammaCorrectionGetArray (ordinal 21): fills lpTable[0..255] with
+ * trunc(255 x (i / 255) ^ (nGamma / 10000)) in double precision; nGamma
+ * 10000 (or not positive) gives the identity. reserved1/2 are ignored. */
+KELM3_API void WINAPI GammaCorrectionGetArray(LONG nGamma, DWORD reserved1, DWORD reserved2, LPBYTE lpTable);
+
+/* GammaCorrectionApplyToDIB (ordinal 20): applies lpTable (or the table of
+ * nGamma when NULL) in place: to the colour table at 8 bits or less, to every
+ * pixel byte otherwise (16 bits as 5-5-5, CMYK through the inverted inks);
+ * the two-plane form uses 65280 x (v / 65280) ^ (10000 / nGamma), clamped to
+ * 65535. nGamma 10000, nGamma <= 0, a null or unusable image: no change. */
+KELM3_API void WINAPI GammaCorrectionApplyToDIB(HGLOBAL hDIB, LONG nGamma, DWORD reserved1, DWORD reserved2,
+                                                LPBYTE lpTable);
+
+/* CreateFIRFilteredDIB (ordinal 8): convolves a 24- or 32-bit image (two-plane
+ * and CMYK included) with the kw x kh kernel (weights in 1/256, row 0 over
+ * row y - kh/2 in memory order), adds nOffset and clamps; taps outside the
+ * image are skipped. Returns a new block of the source's size with its header
+ * and the filtered pixels (no colour table or masks). NULL for a null kernel,
+ * kw or kh not odd and positive, another depth, an unusable source or no
+ * memory. Sums are 64-bit. */
+KELM3_API HGLOBAL WINAPI CreateFIRFilteredDIB(HGLOBAL hDIB, const LONG *lpKernel, int kw, int kh, int nOffset);
+
+/* CreateSharpenedDIB (ordinal 9): CreateFIRFilteredDIB with the 3 x 3 kernel
+ * (0, -64, 0), (-64, 512, -64), (0, -64, 0) and offset 0. */
+KELM3_API HGLOBAL WINAPI CreateSharpenedDIB(HGLOBAL hDIB);
+
 #ifdef __cplusplus
 }
 #endif

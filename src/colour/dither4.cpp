@@ -1,0 +1,96 @@
+// Error diffusion to the standard 16 colours. Three quarters of each error
+// are spread (7/16 right, 1/16 below right, 5/16 below, 3/16 below left) in
+// signed bytes with saturation, which damps the ringing that the coarse
+// 16-colour palette would otherwise show. The nearest colour comes from a
+// 64-entry map on the top two bits of each channel. The error line is sized
+// from the width and rows are counted in 32 bits, so any size works.
+#include <algorithm>
+#include <vector>
+
+#include "colour/dither.h"
+
+namespace kelm {
+
+namespace {
+
+// Index (b << 4) | (g << 2) | r of the top two bits of each channel to the
+// standard-table entry chosen for that cell.
+constexpr BYTE kMap16[64] = {
+    0,  1,  1,  9,  2, 3, 3, 9,  2,  3, 3, 11, 10, 10, 11, 11,  //
+    4,  5,  5,  9,  6, 7, 7, 8,  6,  7, 8, 8,  10, 8,  8,  8,   //
+    4,  5,  5,  13, 6, 7, 8, 8,  6,  8, 8, 8,  14, 8,  8,  15,  //
+    12, 12, 13, 13, 12, 8, 8, 8, 14, 8, 8, 15, 14, 8,  15, 15,
+};
+
+inline int sat8(int v)
+{
+    return std::clamp(v, -128, 127);
+}
+
+}  // namespace
+
+HGLOBAL dither_to_4(const void* lpbi)
+{
+    if (!lpbi || ld32(lpbi, bih::Size) != kInfoHeaderSize)
+        return nullptr;
+    DitherSource src;
+    if (!open_dither_source(lpbi, (1u << 8) | (1u << 16) | (1u << 24) | (1ull << 32), &src))
+        return nullptr;
+    DibLayout l;
+    HGLOBAL h = make_dither_result(src, 4, 16, &l);
+    if (!h)
+        return nullptr;
+    BYTE* p = static_cast<BYTE*>(GlobalLock(h));
+    if (!p) {
+        GlobalFree(h);
+        return nullptr;
+    }
+    std::memcpy(p + kInfoHeaderSize, kStandard16, sizeof kStandard16);
+    BYTE* out = p + l.pixelOffset;
+
+    try {
+    int pal[16][3];
+        for (int i = 0; i < 16; ++i) {
+            pal[i][0] = kStandard16[i].rgbBlue;
+            pal[i][1] = kStandard16[i].rgbGreen;
+            pal[i][2] = kStandard16[i].rgbRed;
+        }
+        const uint32_t w = src.width;
+        // Slot x + 1 holds column x; slot 0 is the guard for column -1 and slot
+        // w + 1 the one past the last column.
+        std::vector<int8_t> err((static_cast<size_t>(w) + 2) * 3, 0);
+        std::vector<BYTE> bgr(static_cast<size_t>(w) * 3);
+        for (uint32_t y = 0; y < src.rows; ++y, out += l.stride) {
+            read_bgr_row(src, y, bgr.data());
+            int carry[3] = {0, 0, 0};
+            for (uint32_t x = 0; x < w; ++x) {
+                int v[3];
+                for (int c = 0; c < 3; ++c)
+                    v[c] = std::clamp(bgr[3 * x + c] + carry[c], 0, 255);
+                const unsigned index = kMap16[((v[0] >> 6) << 4) | ((v[1] >> 6) << 2) | (v[2] >> 6)];
+                out[x >> 1] = static_cast<BYTE>(out[x >> 1] | ((x & 1) ? index : index << 4));
+                int8_t* here = &err[(static_cast<size_t>(x) + 1) * 3];  // E[x]
+                int8_t* next = here + 3;                                  // E[x + 1]
+                int8_t* prev = here - 3;                                  // E[x - 1]
+                for (int c = 0; c < 3; ++c) {
+                    const int e = v[c] - pal[index][c];
+                    const int e1 = std::clamp(e - (e >> 2), -128, 127);
+                    const int half = e1 >> 1, k = e1 - half;
+                    const int h7 = (7 * half) >> 3, k5 = (5 * k) >> 3;
+                    carry[c] = sat8(next[c] + h7);
+                    next[c] = static_cast<int8_t>(half - h7);
+                    here[c] = static_cast<int8_t>(sat8(here[c] + k5));
+                    prev[c] = static_cast<int8_t>(sat8(prev[c] + (k - k5)));
+                }
+            }
+        }
+    } catch (...) {
+        GlobalUnlock(h);
+        GlobalFree(h);
+        throw;
+    }
+    GlobalUnlock(h);
+    return h;
+}
+
+}  // namespace kelm

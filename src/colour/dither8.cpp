@@ -1,0 +1,230 @@
+// Serpentine Floyd-Steinberg to an 8-bit palette. The error is kept in
+// sixteenths without intermediate rounding (7 ahead, 3 below behind, 5 below,
+// 1 below ahead) and rows alternate direction, the first right to left, which
+// breaks up the diagonal worms a one-way scan leaves. Three palettes: a
+// uniform cube with a 17-step grey ramp (mapped by table look-up), the most
+// frequent 15-bit colours (optionally after a cube, then the standard 16), or
+// a caller's table; the last two map through a nearest search cached per
+// 15-bit cell. All tables and the cache belong to the call, so calls may run
+// at the same time on different threads.
+#include <algorithm>
+#include <array>
+#include <memory>
+#include <vector>
+
+#include "colour/dither.h"
+
+namespace kelm {
+
+namespace {
+
+struct Palette {
+    RGBQUAD entries[256] = {};
+    int inUse = 0;
+    bool cube = false;
+    int levels = 0;
+    int cubeSize = 0;        // levels^3, where the grey ramp starts
+    BYTE level[3][256] = {}; // blue level, green level x n, red level x n^2
+};
+
+inline uint32_t key15(unsigned b, unsigned g, unsigned r)
+{
+    return ((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3);
+}
+
+// The nPopular most frequent 15-bit cells, ranked by count, ties to the
+// smaller key; ranks past the colours present hold key 0 (black) and, in
+// the last rank, the last empty key scanned.
+void popular_colours(const DitherSource& src, int popular, Palette& pal)
+{
+    std::vector<uint32_t> count(32768, 0);
+    std::vector<BYTE> bgr(static_cast<size_t>(src.width) * 3);
+    for (uint32_t y = 0; y < src.rows; ++y) {
+        read_bgr_row(src, y, bgr.data());
+        for (uint32_t x = 0; x < src.width; ++x)
+            ++count[key15(bgr[3 * x], bgr[3 * x + 1], bgr[3 * x + 2])];
+    }
+    struct Rank {
+        uint32_t count, key;
+    };
+    std::array<Rank, 256> list{};
+    for (uint32_t key = 0; key < 32768; ++key) {
+        const uint32_t c = count[key];
+        if (c < list[255].count)
+            continue;
+        int p = 0;
+        while (p < 255 && !(list[static_cast<size_t>(p)].count < c))
+            ++p;
+        if (p < 255)
+            std::copy_backward(list.begin() + p, list.begin() + 255, list.begin() + 256);
+        list[static_cast<size_t>(p)] = Rank{c, key};
+    }
+    for (int i = 0; i < popular; ++i) {
+        const uint32_t key = list[static_cast<size_t>(i)].key;
+        pal.entries[pal.inUse++] = RGBQUAD{static_cast<BYTE>((key & 31) << 3), static_cast<BYTE>(((key >> 5) & 31) << 3),
+                                           static_cast<BYTE>(((key >> 10) & 31) << 3), 0};
+    }
+}
+
+bool build_palette(const DitherSource& src, int levels, int popular, const void* lpbiPalette, Palette& pal)
+{
+    if (lpbiPalette) {
+        // The table lies 40 bytes in, whatever the header's size says.
+        const uint64_t need = kInfoHeaderSize + 256 * sizeof(RGBQUAD);
+        if (HGLOBAL h = GlobalHandle(lpbiPalette))
+            if (GlobalSize(h) < need)
+                return false;
+        if (ld16(lpbiPalette, bih::BitCount) != 8)
+            return false;
+        std::memcpy(pal.entries, static_cast<const BYTE*>(lpbiPalette) + kInfoHeaderSize, sizeof pal.entries);
+        const uint32_t important = ld32(lpbiPalette, bih::ClrImportant);
+        pal.inUse = important >= 1 && important <= 255 ? static_cast<int>(important) : 255;
+        return true;
+    }
+    if (levels == 1 || levels < 0 || levels > 6 || popular < 0 || popular > 255 || (levels == 0 && popular == 0))
+        return false;
+    if (levels >= 2) {
+        const int n = levels, step = 255 / (n - 1), half = step / 2;
+        for (int v = 0; v < 256; ++v) {
+            const int lv = v < half ? 0 : 1 + (v - half) / step;
+            pal.level[0][v] = static_cast<BYTE>(lv);
+            pal.level[1][v] = static_cast<BYTE>(lv * n);
+            pal.level[2][v] = static_cast<BYTE>(lv * n * n);
+        }
+        for (int r = 0; r < n; ++r)
+            for (int g = 0; g < n; ++g)
+                for (int b = 0; b < n; ++b)
+                    pal.entries[pal.inUse++] = RGBQUAD{static_cast<BYTE>(b * step), static_cast<BYTE>(g * step),
+                                                       static_cast<BYTE>(r * step), 0};
+        pal.levels = n;
+        pal.cubeSize = n * n * n;
+        if (popular == 0) {
+            for (int i = 0; i < 16; ++i) {
+                const BYTE v = static_cast<BYTE>(16 * i);
+                pal.entries[pal.inUse++] = RGBQUAD{v, v, v, 0};
+            }
+            pal.entries[pal.inUse++] = RGBQUAD{255, 255, 255, 0};
+            pal.cube = true;
+            return true;
+        }
+    }
+    // More entries than a table holds have no meaning: refused.
+    if (pal.inUse + popular > 256)
+        return false;
+    popular_colours(src, popular, pal);
+    if (pal.inUse <= 240) {
+        std::copy_n(kStandard16, 16, pal.entries + pal.inUse);
+        pal.inUse += 16;
+    }
+    return true;
+}
+
+// Nearest entry by ((db')^2 >> 2) + (dg')^2 + ((dr')^2 >> 1) on values
+// halved, blue counted least and green most; the first best entry wins.
+int nearest_index(const Palette& pal, int b, int g, int r)
+{
+    b >>= 1;
+    g >>= 1;
+    r >>= 1;
+    int best = 0, bestD = 0x7FFFFFFF;
+    for (int i = 0; i < pal.inUse; ++i) {
+        const RGBQUAD& e = pal.entries[i];
+        const int db = (e.rgbBlue >> 1) - b, dg = (e.rgbGreen >> 1) - g, dr = (e.rgbRed >> 1) - r;
+        const int d = ((db * db) >> 2) + dg * dg + ((dr * dr) >> 1);
+        if (d < bestD) {
+            bestD = d;
+            best = i;
+        }
+    }
+    return best;
+}
+
+template <bool Cube>
+void dither_rows(const DitherSource& src, const Palette& pal, BYTE* out, uint64_t outStride)
+{
+    const uint32_t w = src.width;
+    // Slots 0..w+1 of blue, green, red errors; column x reads slot x + 1.
+    std::vector<int16_t> err((static_cast<size_t>(w) + 2) * 4, 0);
+    std::vector<BYTE> cache(Cube ? 0 : 32768, 0);
+    std::vector<BYTE> bgr(static_cast<size_t>(w) * 3);
+    int pb[256], pg[256], pr[256];
+    for (int i = 0; i < 256; ++i) {
+        pb[i] = pal.entries[i].rgbBlue;
+        pg[i] = pal.entries[i].rgbGreen;
+        pr[i] = pal.entries[i].rgbRed;
+    }
+    for (uint32_t y = 0; y < src.rows; ++y, out += outStride) {
+        read_bgr_row(src, y, bgr.data());
+        const bool leftToRight = (y & 1) != 0;
+        const int d = leftToRight ? 1 : -1;
+        int carry[3] = {0, 0, 0}, pend1[3] = {0, 0, 0}, pend2[3] = {0, 0, 0};
+        int64_t x = leftToRight ? 0 : static_cast<int64_t>(w) - 1;
+        for (uint32_t i = 0; i < w; ++i, x += d) {
+            int16_t* slot = &err[static_cast<size_t>(x + 1) * 4];
+            const BYTE* c = &bgr[static_cast<size_t>(x) * 3];
+            int v[3];
+            for (int ch = 0; ch < 3; ++ch)
+                v[ch] = std::clamp(c[ch] + ((carry[ch] + slot[ch]) >> 4), 0, 255);
+            int index;
+            if constexpr (Cube) {
+                if (v[0] == v[1] && v[1] == v[2])
+                    index = pal.cubeSize + ((v[0] + 8) >> 4);
+                else
+                    index = pal.level[0][v[0]] + pal.level[1][v[1]] + pal.level[2][v[2]];
+            } else {
+                const uint32_t key = key15(static_cast<unsigned>(v[0]), static_cast<unsigned>(v[1]), static_cast<unsigned>(v[2]));
+                if (cache[key] == 0) {
+                    index = nearest_index(pal, v[0], v[1], v[2]);
+                    cache[key] = static_cast<BYTE>(index + 1);  // 255 stays uncached
+                } else {
+                    index = cache[key] - 1;
+                }
+            }
+            out[x] = static_cast<BYTE>(index);
+            const int e[3] = {v[0] - pb[index], v[1] - pg[index], v[2] - pr[index]};
+            int16_t* behind = slot - 4 * d;  // slot x + 1 - d
+            for (int ch = 0; ch < 3; ++ch) {
+                behind[ch] = static_cast<int16_t>(3 * e[ch] + pend1[ch]);
+                pend1[ch] = 5 * e[ch] + pend2[ch];
+                pend2[ch] = e[ch];
+                carry[ch] = 7 * e[ch];
+            }
+        }
+    }
+}
+
+}  // namespace
+
+HGLOBAL dither_to_8(const void* lpbi, int levels, int popular, const void* lpbiPalette)
+{
+    DitherSource src;
+    if (!open_dither_source(lpbi, (1u << 16) | (1u << 24) | (1ull << 32), &src))
+        return nullptr;
+    auto pal = std::make_unique<Palette>();
+    if (!build_palette(src, levels, popular, lpbiPalette, *pal))
+        return nullptr;
+    DibLayout l;
+    HGLOBAL h = make_dither_result(src, 8, static_cast<uint32_t>(pal->inUse), &l);
+    if (!h)
+        return nullptr;
+    BYTE* p = static_cast<BYTE*>(GlobalLock(h));
+    if (!p) {
+        GlobalFree(h);
+        return nullptr;
+    }
+    try {
+    std::memcpy(p + kInfoHeaderSize, pal->entries, sizeof pal->entries);
+        if (pal->cube)
+            dither_rows<true>(src, *pal, p + l.pixelOffset, l.stride);
+        else
+            dither_rows<false>(src, *pal, p + l.pixelOffset, l.stride);
+    } catch (...) {
+        GlobalUnlock(h);
+        GlobalFree(h);
+        throw;
+    }
+    GlobalUnlock(h);
+    return h;
+}
+
+}  // namespace kelm

@@ -1,0 +1,181 @@
+// Convolution with an integer kernel in 1/256 (a finite impulse response
+// filter), one direct pass: taps outside the image are skipped without
+// renormalising, so edges darken or brighten with the kernel's weights.
+// Kernels must have odd sizes so that they centre on the pixel. Sums are
+// 64-bit; where the kernel's absolute weights times the largest sample fit
+// 31 bits, the interior runs a 32-bit loop over the row's bytes that skips
+// zero taps and gives the same sums.
+#include <algorithm>
+#include <vector>
+
+#include "colour/colour.h"
+
+namespace kelm {
+
+namespace {
+
+struct Tap {
+    int64_t dy, dx;
+    int32_t weight;
+};
+
+struct FirJob {
+    const BYTE* src;   // first plane, row 0
+    BYTE* dst;
+    uint64_t low;      // second-plane offset, two-plane form only
+    bool twoPlane;
+    uint64_t width, rows, stride;
+    uint32_t bpp, channels;
+    int64_t offset;
+    int kw, kh;
+    const LONG* kernel;
+};
+
+inline int64_t sample(const FirJob& j, uint64_t y, uint64_t x, uint32_t c)
+{
+    const BYTE* p = j.src + y * j.stride + x * j.bpp + c;
+    return j.twoPlane ? (int64_t{p[0]} << 8 | p[j.low]) : p[0];
+}
+
+inline void store(const FirJob& j, uint64_t y, uint64_t x, uint32_t c, int64_t sum)
+{
+    const int64_t v = j.offset + sum / 256;
+    BYTE* q = j.dst + y * j.stride + x * j.bpp + c;
+    if (j.twoPlane) {
+        const int64_t s = std::clamp<int64_t>(v, 0, 65535);
+        q[0] = static_cast<BYTE>(s >> 8);
+        q[j.low] = static_cast<BYTE>(s);
+    } else {
+        q[0] = static_cast<BYTE>(std::clamp<int64_t>(v, 0, 255));
+    }
+}
+
+// The rule as written, for border pixels and wide-sum kernels.
+void filter_pixel(const FirJob& j, uint64_t y, uint64_t x)
+{
+    for (uint32_t c = 0; c < j.channels; ++c) {
+        int64_t sum = 0;
+        for (int r = 0; r < j.kh; ++r) {
+            const int64_t yy = static_cast<int64_t>(y) - j.kh / 2 + r;
+            if (yy < 0 || yy >= static_cast<int64_t>(j.rows))
+                continue;
+            for (int k = 0; k < j.kw; ++k) {
+                const int64_t xx = static_cast<int64_t>(x) - j.kw / 2 + k;
+                if (xx < 0 || xx >= static_cast<int64_t>(j.width))
+                    continue;
+                sum += int64_t{j.kernel[r * j.kw + k]} * sample(j, static_cast<uint64_t>(yy), static_cast<uint64_t>(xx), c);
+            }
+        }
+        store(j, y, x, c, sum);
+    }
+}
+
+// Interior of a one-plane image: every byte of the row span [x0, x1) pixels,
+// with 32-bit sums (the caller has checked they cannot overflow).
+void filter_interior_row(const FirJob& j, const std::vector<Tap>& taps, uint64_t y, uint64_t x0, uint64_t x1)
+{
+    const uint64_t n = (x1 - x0) * j.bpp;
+    std::vector<int32_t> acc(n, 0);
+    for (const Tap& t : taps) {
+        const BYTE* s = j.src + static_cast<uint64_t>(static_cast<int64_t>(y) + t.dy) * j.stride +
+                        static_cast<uint64_t>(static_cast<int64_t>(x0) + t.dx) * j.bpp;
+        const int32_t w = t.weight;
+        int32_t* a = acc.data();
+        for (uint64_t i = 0; i < n; ++i)
+            a[i] += w * s[i];
+    }
+    BYTE* q = j.dst + y * j.stride + x0 * j.bpp;
+    const int32_t off = static_cast<int32_t>(j.offset);
+    for (uint64_t i = 0; i < n; ++i) {
+        const int32_t v = off + acc[i] / 256;
+        q[i] = static_cast<BYTE>(v < 0 ? 0 : v > 255 ? 255 : v);
+    }
+    if (j.channels == 3 && j.bpp == 4)
+        for (uint64_t x = 0; x < x1 - x0; ++x)
+            q[x * 4 + 3] = 0;
+}
+
+}  // namespace
+
+HGLOBAL fir_filter(HGLOBAL hDib, const LONG* kernel, int kw, int kh, int offset)
+{
+    if (!hDib || !kernel || kw < 1 || kh < 1 || (kw & 1) == 0 || (kh & 1) == 0)
+        return nullptr;
+    LockedDib dib(hDib);
+    if (!dib.ok())
+        return nullptr;
+    const DibLayout& l = dib.layout();
+    if (l.compressed || l.core || (l.bitCount != 24 && l.bitCount != 32))
+        return nullptr;
+    FirJob j{};
+    j.twoPlane = l.planes == 2;
+    if (j.twoPlane && !second_plane_offset(dib.bytes(), l, dib.block_size(), &j.low))
+        return nullptr;
+    const uint64_t size = dib.block_size();
+    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, static_cast<SIZE_T>(size));
+    if (!h)
+        return nullptr;
+    BYTE* q = static_cast<BYTE*>(GlobalLock(h));
+    if (!q) {
+        GlobalFree(h);
+        return nullptr;
+    }
+    try {
+    std::memcpy(q, dib.bytes(), l.headerSize);
+        j.src = dib.bytes() + l.pixelOffset;
+        j.dst = q + l.pixelOffset;
+        j.width = static_cast<uint64_t>(l.width);
+        j.rows = l.rows;  // all stored rows, top-down images too
+        j.stride = l.stride;
+        j.bpp = l.bitCount / 8;
+        j.channels = (l.bitCount == 32 && is_cmyk(dib.bytes())) ? 4 : 3;
+        j.offset = offset;
+        j.kw = kw;
+        j.kh = kh;
+        j.kernel = kernel;
+
+        std::vector<Tap> taps;
+        int64_t absSum = 0;
+        for (int r = 0; r < kh; ++r)
+            for (int k = 0; k < kw; ++k) {
+                const int32_t w = kernel[static_cast<size_t>(r) * static_cast<size_t>(kw) + static_cast<size_t>(k)];
+                absSum += w < 0 ? -int64_t{w} : w;
+                if (w != 0)
+                    taps.push_back(Tap{r - kh / 2, k - kw / 2, w});
+            }
+        // 32-bit interior sums are exact when |weights| x 255 and the offset stay
+        // well inside 31 bits; whole-byte rows need channel-wise layout (3
+        // channels at 24 bits, all 4 bytes at 32 bits, the fourth cleared after).
+        const bool fast = !j.twoPlane && absSum * 255 < (int64_t{1} << 30) && offset > -(1 << 29) &&
+                          offset < (1 << 29) && (j.bpp == 3 || j.bpp == 4);
+        const uint64_t hx = static_cast<uint64_t>(kw / 2), hy = static_cast<uint64_t>(kh / 2);
+        // A zero width has no pixels, however many rows it claims.
+        for (uint64_t y = 0; y < j.rows && j.width > 0; ++y) {
+            const bool rowInside = y >= hy && y + hy < j.rows;
+            if (fast && rowInside && j.width > 2 * hx) {
+                for (uint64_t x = 0; x < hx; ++x)
+                    filter_pixel(j, y, x);
+                filter_interior_row(j, taps, y, hx, j.width - hx);
+                for (uint64_t x = j.width - hx; x < j.width; ++x)
+                    filter_pixel(j, y, x);
+            } else {
+                for (uint64_t x = 0; x < j.width; ++x)
+                    filter_pixel(j, y, x);
+            }
+        }
+    } catch (...) {
+        GlobalUnlock(h);
+        GlobalFree(h);
+        throw;
+    }
+    GlobalUnlock(h);
+    return h;
+}
+
+HGLOBAL sharpen(HGLOBAL hDib)
+{
+    static const LONG kSharpen[9] = {0, -64, 0, -64, 512, -64, 0, -64, 0};
+    return fir_filter(hDib, kSharpen, 3, 3, 0);
+}
+
+}  // namespace kelm
