@@ -344,8 +344,9 @@ KELM3_API BOOL WINAPI TWAINIsDSMOpen(HANDLE hContext);
  * opened. */
 KELM3_API int WINAPI TWAINSelectDS(HANDLE hContext);
 
-/* TWAINTerminate (ordinal 43): closes the source if it is open and frees the
- * context (the manager stays as it is). TRUE, or FALSE for a null context. */
+/* TWAINTerminate (ordinal 43): closes the source if it is open, then the
+ * source manager if it is open, and frees the context. The source is not
+ * disabled first. TRUE, or FALSE for a null context. */
 KELM3_API BOOL WINAPI TWAINTerminate(HANDLE hContext);
 
 /* TWAINAquire (ordinal 35): opens the manager and its default source and

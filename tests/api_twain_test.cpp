@@ -147,10 +147,20 @@ protected:
     static void SetUpTestSuite()
     {
 #if defined(_WIN32)
-        char dir[MAX_PATH], exe[MAX_PATH], tmp[MAX_PATH];
+        char dir[MAX_PATH], sys[MAX_PATH], exe[MAX_PATH], tmp[MAX_PATH];
         GetWindowsDirectoryA(dir, MAX_PATH);
-        std::string folder = std::string(dir) + "\\twain_32";
+        // Wine's manager looks for sources in twain_32, or twain_64 when it
+        // is a 64-bit build.
+        std::string folder = std::string(dir) + (sizeof(void*) == 8 ? "\\twain_64" : "\\twain_32");
         CreateDirectoryA(folder.c_str(), nullptr);
+        // The library loads the manager from the Windows directory, where a
+        // 32-bit system has it. A 64-bit prefix keeps its (64-bit) manager
+        // only in system32: the 64-bit test build puts a copy where the
+        // library looks.
+        std::string manager = std::string(dir) + "\\TWAIN_32.DLL";
+        GetSystemDirectoryA(sys, MAX_PATH);
+        if (GetFileAttributesA(manager.c_str()) == INVALID_FILE_ATTRIBUTES)
+            CopyFileA((std::string(sys) + "\\twain_32.dll").c_str(), manager.c_str(), TRUE);
         GetModuleFileNameA(nullptr, exe, MAX_PATH);
         std::string source = exe;
         source = source.substr(0, source.find_last_of("\\/") + 1) + "kelm3_test.ds";
@@ -502,13 +512,21 @@ TEST_F(Twain, RefusedCallsShowTheirBoxes)
         EXPECT_EQ(h != nullptr, c.image);
         GlobalFree(h);
         auto boxes = take_boxes();
-        if (!c.text) {
+        const char* text = c.text;
+#if defined(_WIN32)
+        // Wine's manager answers the status query after any refused
+        // MSG_OPENDS with TWCC_OPERATIONERROR (it does not ask the source),
+        // which shows no box; the Linux manager passes the source's code on.
+        if (std::strncmp(c.fail, "open:", 5) == 0)
+            text = nullptr;
+#endif
+        if (!text) {
             EXPECT_TRUE(boxes.empty());
             continue;
         }
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(boxes[0].caption, "TWAIN Error");
-        EXPECT_EQ(boxes[0].text, c.text);
+        EXPECT_EQ(boxes[0].text, text);
         // Owned by the hidden window, gone by now.
         EXPECT_NE(boxes[0].owner, nullptr);
         EXPECT_FALSE(IsWindow(boxes[0].owner));

@@ -67,6 +67,12 @@ void twain_terminate(HANDLE hContext)
 {
     if (TwainContext* c = twain_context(hContext)) {
         close_ds(*c);
+        // The record holds the only connection to the manager: left open, it
+        // could never be closed, and a manager that serves one application
+        // at a time (Wine's) would refuse every later MSG_OPENDSM of the
+        // process. A failed close keeps its error box and the record goes.
+        if (!c->dsOpen)
+            close_dsm(*c);
         LocalFree(hContext);
     }
 }
