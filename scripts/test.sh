@@ -78,6 +78,8 @@ built() {
 PACKAGES=(cmake g++ make libgtest-dev libbenchmark-dev pkg-config clang libclang-rt-14-dev
           libspng-dev imagemagick g++-mingw-w64-i686-posix wine wine32:i386
           g++-mingw-w64-x86-64-posix wine64)
+# TWAIN on Linux: SANE devices as sources, and scanimage for the comparison.
+PACKAGES+=(libsane1 libsane-dev sane-utils)
 
 install_tools() {
     local missing=() p

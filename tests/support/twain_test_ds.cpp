@@ -40,9 +40,13 @@ int setting_int(const char* name, int fallback)
 // ":value" in *value).
 bool failing(const char* token, int* value = nullptr)
 {
-    std::string list = "," + setting(tds::kFail) + ",";
+    std::string list = ",";
+    list += setting(tds::kFail);
+    list += ',';
     std::string t = token;
-    std::string::size_type at = list.find("," + t);
+    std::string key = ",";
+    key += t;
+    std::string::size_type at = list.find(key);
     if (at == std::string::npos)
         return false;
     char next = list[at + 1 + t.size()];
