@@ -33,6 +33,7 @@ int cmd_info(const Args& args);
 int cmd_copy(const Args& args);
 int cmd_pixel(const Args& args);
 int cmd_progress_demo(const Args& args);
+int cmd_scan(const Args& args);
 
 // Options of the whole process, set by main before a command runs.
 struct Options {
