@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -95,6 +96,121 @@ TEST(TwainResolution, OnlyReadableInfoHeadersArePatched)
     HGLOBAL gone = GlobalAlloc(GMEM_MOVEABLE, 0);
     EXPECT_FALSE(kelm::patch_resolution(gone, info));
     GlobalFree(gone);
+}
+
+TEST(TwainContext, ForeignHandlesAreRefusedLikeNull)
+{
+    // Handles the library never issued: every export answers with its
+    // failure result instead of reading through them.
+    HANDLE foreign[] = {reinterpret_cast<HANDLE>(1), reinterpret_cast<HANDLE>(0x55555555),
+                        reinterpret_cast<HANDLE>(~static_cast<uintptr_t>(0))};
+    for (HANDLE h : foreign) {
+        SCOPED_TRACE(h);
+        MSG msg{};
+        RECT r{0, 0, 1, 1};
+        EXPECT_FALSE(TWAINIsDSMOpen(h));
+        EXPECT_EQ(TWAINSelectDS(h), 0);
+        EXPECT_FALSE(TWAINAquire(h));
+        EXPECT_FALSE(TWAINAquireExt(h, TRUE, 24));
+        EXPECT_FALSE(TWAINIsTwainMessage(h, &msg, nullptr));
+        EXPECT_FALSE(TWAINSetResolution(h, 300, 0));
+        EXPECT_FALSE(TWAINSetRect(h, &r, 0));
+        EXPECT_EQ(TWAINCallDS(h, DG_CONTROL, DAT_STATUS, MSG_GET, nullptr), static_cast<UINT>(TWRC_FAILURE));
+        EXPECT_FALSE(TWAINTerminate(h));
+    }
+}
+
+TEST(TwainContext, InitializeCutsTheNameAndFailsWithoutMemory)
+{
+    std::string name(200, 'n');
+    HANDLE h = TWAINInitialize(nullptr, name.c_str());
+    ASSERT_NE(h, nullptr);
+    kelm::TwainContext* c = kelm::twain_context(h);
+    EXPECT_EQ(std::string(c->appID.ProductName), std::string(33, 'n'));
+    EXPECT_EQ(std::string(c->appID.Version.Info), std::string(33, 'n'));
+    EXPECT_STREQ(c->appID.Manufacturer, "Quil Software Development");
+    EXPECT_STREQ(c->appID.ProductFamily, "Tolvara");
+    EXPECT_EQ(c->appID.SupportedGroups, 3u);
+    EXPECT_EQ(c->appID.Version.Language, 13);
+    EXPECT_TRUE(TWAINTerminate(h));
+    kelm::testing::fail_allocation(1);
+    EXPECT_EQ(TWAINInitialize(nullptr, "x"), nullptr);
+}
+
+// The window and module parts of the Linux platform layer.
+LRESULT CALLBACK counting_proc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    if (msg == WM_USER)
+        return static_cast<LRESULT>(wParam + 1);
+    return DefWindowProcA(hWnd, msg, wParam, lParam);
+}
+
+TEST(LinuxWindows, ClassesWindowsAndQueues)
+{
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = counting_proc;
+    wc.cbWndExtra = 8;
+    wc.lpszClassName = "kelm3Unit";
+    ASSERT_NE(RegisterClassA(&wc), 0);
+    EXPECT_EQ(RegisterClassA(&wc), 0) << "a second class of the same name";
+    HWND w = CreateWindowExA(0, "KELM3UNIT", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(CreateWindowExA(0, "nope", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr), nullptr);
+    // Extra bytes: inside the class's 8, nothing outside.
+    EXPECT_EQ(SetWindowLongA(w, 4, 77), 0);
+    EXPECT_EQ(GetWindowLongA(w, 4), 77);
+    EXPECT_EQ(SetWindowLongA(w, 5, 1), 0);
+    EXPECT_EQ(GetWindowLongA(w, 5), 0);
+    EXPECT_EQ(SetWindowLongPtrA(w, 0, 1234), static_cast<LONG_PTR>(77) << 32) << "the old 8 bytes";
+    EXPECT_EQ(GetWindowLongPtrA(w, 0), 1234);
+    EXPECT_EQ(GetWindowLongPtrA(w, 1), 0);
+    EXPECT_EQ(SendMessageA(w, WM_USER, 41, 0), 42);
+    // Posted messages come back in order; filters pick by window and range.
+    PostMessageA(w, WM_USER, 1, 0);
+    PostMessageA(nullptr, WM_APP, 2, 0);
+    PostMessageA(w, WM_USER + 1, 3, 0);
+    MSG m;
+    ASSERT_EQ(GetMessageA(&m, nullptr, WM_APP, WM_APP), TRUE);
+    EXPECT_EQ(m.wParam, 2u);
+    ASSERT_EQ(GetMessageA(&m, w, 0, 0), TRUE);
+    EXPECT_EQ(m.wParam, 1u);
+    EXPECT_EQ(DispatchMessageA(&m), 2);
+    EXPECT_FALSE(UnregisterClassA("kelm3Unit", nullptr)) << "a class with a window";
+    EXPECT_TRUE(DestroyWindow(w));
+    EXPECT_FALSE(IsWindow(w));
+    EXPECT_FALSE(PostMessageA(w, WM_USER, 0, 0));
+    // The queued message of the destroyed window went with it.
+    PostQuitMessage(3);
+    ASSERT_EQ(GetMessageA(&m, nullptr, 0, 0), FALSE);
+    EXPECT_EQ(m.wParam, 3u);
+    EXPECT_TRUE(UnregisterClassA("kelm3Unit", nullptr));
+}
+
+TEST(LinuxModules, WindowsDirectoryAndBuiltInManager)
+{
+    setenv("KELM3_WINDIR", "/nonexistent/win/", 1);
+    char buf[64];
+    EXPECT_EQ(GetWindowsDirectoryA(buf, sizeof buf), 16u);
+    EXPECT_STREQ(buf, "/nonexistent/win");
+    EXPECT_EQ(GetWindowsDirectoryA(buf, 16), 17u) << "too small: the size needed";
+    OFSTRUCT of;
+    EXPECT_EQ(OpenFile("/nonexistent/win\\TWAIN_32.DLL", &of, OF_EXIST), 1);
+    EXPECT_EQ(OpenFile("/nonexistent/win\\twain_32.dll", &of, OF_EXIST), 1);
+    EXPECT_EQ(OpenFile("/elsewhere\\TWAIN_32.DLL", &of, OF_EXIST), HFILE_ERROR);
+    EXPECT_EQ(OpenFile("/nonexistent/win\\TWAIN_32.DLL", &of, OF_READ), HFILE_ERROR);
+    HMODULE dsm = LoadLibraryA("/nonexistent/win\\TWAIN_32.DLL");
+    ASSERT_NE(dsm, nullptr);
+    EXPECT_NE(GetProcAddress(dsm, "DSM_Entry"), nullptr);
+    EXPECT_EQ(GetProcAddress(dsm, "DS_Entry"), nullptr);
+    EXPECT_TRUE(FreeLibrary(dsm));
+    EXPECT_EQ(LoadLibraryA("/nonexistent/win\\other.dll"), nullptr);
+    char out[1100];
+    EXPECT_EQ(wsprintfA(out, "%s %d", "a", 5), 3);
+    EXPECT_STREQ(out, "a 5");
+    std::string big(2000, 'x');
+    EXPECT_EQ(wsprintfA(out, "%s", big.c_str()), 1023);
+    EXPECT_EQ(std::strlen(out), 1023u);
+    unsetenv("KELM3_WINDIR");
 }
 
 // ---------------------------------------------------------------------------
