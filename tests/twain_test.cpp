@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -29,19 +28,23 @@ TEST(TwainStrings, LinuxTableMatchesTheResourceScript)
     std::ifstream rc(std::string(KELM3_SOURCE_DIR) + "/src/exports/kelm3.rc");
     ASSERT_TRUE(rc.good());
     std::string line;
-    std::regex entry(R"re(^\s*(\d+),\s*"(.*)"\s*$)re");
     int count = 0;
+    // Entries are lines `    ID, "TEXT"`.
     while (std::getline(rc, line)) {
-        std::smatch m;
-        if (!std::regex_match(line, m, entry))
+        unsigned id = 0;
+        int used = 0;
+        if (std::sscanf(line.c_str(), " %u, \"%n", &id, &used) != 1 || used == 0)
             continue;
+        std::string::size_type end = line.rfind('"');
+        if (end == std::string::npos || end < static_cast<std::size_t>(used))
+            continue;
+        std::string text = line.substr(static_cast<std::size_t>(used), end - static_cast<std::size_t>(used));
         ++count;
-        UINT id = static_cast<UINT>(std::stoul(m[1]));
         SCOPED_TRACE(id);
         char buf[255];
         int n = LoadStringA(static_cast<HINSTANCE>(kelm::g_state.hInstance), id, buf, sizeof buf);
-        EXPECT_EQ(n, static_cast<int>(m[2].length()));
-        EXPECT_EQ(std::string(buf), m[2].str());
+        EXPECT_EQ(n, static_cast<int>(text.size()));
+        EXPECT_EQ(std::string(buf), text);
     }
     EXPECT_EQ(count, 20);
 }
