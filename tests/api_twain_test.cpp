@@ -624,7 +624,8 @@ TEST_F(Twain, ApplicationLoopGetsTheImagesAndKeepsTheSourceOnNonzeroReply)
     // TWAINCallDS reaches the open source.
     TW_IMAGEINFO info{};
     EXPECT_EQ(TWAINCallDS(ctx, DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info), static_cast<UINT>(TWRC_SUCCESS));
-    EXPECT_EQ(info.ImageWidth, 13);
+    TW_INT32 width = info.ImageWidth;  // a packed field, copied out
+    EXPECT_EQ(width, 13);
     EXPECT_EQ(TWAINCallDS(ctx, DG_IMAGE, 0x0999, MSG_GET, &info), static_cast<UINT>(TWRC_FAILURE));
     EXPECT_EQ(TWAINTerminate(ctx), TRUE);
     EXPECT_EQ(calls().back(), "1 0003 0402");

@@ -133,8 +133,11 @@ TEST(TwainContext, InitializeCutsTheNameAndFailsWithoutMemory)
     EXPECT_EQ(std::string(c->appID.Version.Info), std::string(33, 'n'));
     EXPECT_STREQ(c->appID.Manufacturer, "Quil Software Development");
     EXPECT_STREQ(c->appID.ProductFamily, "Tolvara");
-    EXPECT_EQ(c->appID.SupportedGroups, 3u);
-    EXPECT_EQ(c->appID.Version.Language, 13);
+    // Packed fields are copied out before comparing (no references to them).
+    TW_UINT32 groups = c->appID.SupportedGroups;
+    TW_UINT16 language = c->appID.Version.Language;
+    EXPECT_EQ(groups, 3u);
+    EXPECT_EQ(language, 13);
     EXPECT_TRUE(TWAINTerminate(h));
     kelm::testing::fail_allocation(1);
     EXPECT_EQ(TWAINInitialize(nullptr, "x"), nullptr);

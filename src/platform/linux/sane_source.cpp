@@ -652,11 +652,11 @@ std::vector<std::unique_ptr<TwainSource>> sane_sources(DSMENTRYPROC dsm)
 
 void sane_release()
 {
-    if (g_sane.users > 0 && --g_sane.users == 0 && g_sane.lib) {
-        g_sane.exit();
-        dlclose(g_sane.lib);
-        g_sane.lib = nullptr;
-    }
+    // libsane stays loaded and initialised once opened: its backends keep
+    // state (and some allocations) that only a process exit clears, and
+    // sane_get_devices looks for devices afresh on every call anyway.
+    if (g_sane.users > 0)
+        --g_sane.users;
 }
 
 #else
