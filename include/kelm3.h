@@ -35,6 +35,7 @@
 #else
 #include "kelm3_win32.h"
 #endif
+#include "kelm3_twain.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -655,6 +656,83 @@ KELM3_API HGLOBAL WINAPI CreateFIRFilteredDIB(HGLOBAL hDIB, const LONG *lpKernel
 /* CreateSharpenedDIB (ordinal 9): CreateFIRFilteredDIB with the 3 x 3 kernel
  * (0, -64, 0), (-64, 512, -64), (0, -64, 0) and offset 0. */
 KELM3_API HGLOBAL WINAPI CreateSharpenedDIB(HGLOBAL hDIB);
+
+/* ---------------------------------------------------------------------------
+ * TWAIN acquisition: scanning images into packed DIBs as a TWAIN application.
+ * The records and WM_TWAIN_NOTIFY are in kelm3_twain.h. A context handle comes
+ * from TWAINInitialize and is freed by TWAINTerminate; every function given a
+ * null context returns its failure result (0, or TWRC_FAILURE for
+ * TWAINCallDS). Failed source-manager calls show a modal "TWAIN Error" box
+ * owned by the context's window, with texts from the library's string table
+ * (ids 13016-13028 and 13101-13107).
+ * ------------------------------------------------------------------------- */
+
+/* TWAINInitialize (ordinal 39): a new context for the window hWnd (which gets
+ * the source's messages and owns error boxes) and the application name appName
+ * (its first 33 characters become the identity's Version.Info and
+ * ProductName). Nothing is loaded yet. NULL when memory is short. */
+KELM3_API HANDLE WINAPI TWAINInitialize(HWND hWnd, LPCSTR appName);
+
+/* TWAINIsDSMOpen (ordinal 40): 1 while the source manager is open, else 0. */
+KELM3_API BOOL WINAPI TWAINIsDSMOpen(HANDLE hContext);
+
+/* TWAINSelectDS (ordinal 42): opens the source manager if needed and lets the
+ * user choose a source with the manager's dialog. TWRC_SUCCESS (0) when one was
+ * chosen (TWAINAquireExt then opens it), TWRC_CANCEL (3) when cancelled, another
+ * code after an error box; 0 after an error box when the manager cannot be
+ * opened. */
+KELM3_API int WINAPI TWAINSelectDS(HANDLE hContext);
+
+/* TWAINTerminate (ordinal 43): closes the source if it is open, then the
+ * source manager if it is open, and frees the context. The source is not
+ * disabled first. TRUE, or FALSE for a null context. */
+KELM3_API BOOL WINAPI TWAINTerminate(HANDLE hContext);
+
+/* TWAINAquire (ordinal 35): opens the manager and its default source and
+ * enables the source with its own user interface. 1 when the source is
+ * enabled; the images then arrive as WM_TWAIN_NOTIFY while the application
+ * passes each message through TWAINIsTwainMessage. 0 on failure. */
+KELM3_API BOOL WINAPI TWAINAquire(HANDLE hContext);
+
+/* TWAINAquireExt (ordinal 37): as TWAINAquire, but opens the source chosen
+ * with TWAINSelectDS (or the one already open), shows its user interface only
+ * when showUI, and first asks for black and white (bitDepth 1), grey (8) or
+ * colour (any other nonzero value) pixels; bitDepth 0 leaves the pixel type.
+ * 1 when the manager and the source are open afterwards. */
+KELM3_API BOOL WINAPI TWAINAquireExt(HANDLE hContext, BOOL showUI, int bitDepth);
+
+/* TWAINGetImage (ordinal 38): TWAINGetImageExt with room for one image; the
+ * image (owned by the caller, free it with DIBFree), or NULL. */
+KELM3_API HGLOBAL WINAPI TWAINGetImage(BOOL showUI, int bitDepth);
+
+/* TWAINIsTwainMessage (ordinal 41): hands the message lpMsg (as GetMessageA
+ * filled it) to the enabled source; runs a batch of transfers, notifying hWnd
+ * with WM_TWAIN_NOTIFY, when the source says images are ready. 1 when the
+ * message belonged to the source (do not translate or dispatch it), else 0. */
+KELM3_API BOOL WINAPI TWAINIsTwainMessage(HANDLE hContext, LPMSG lpMsg, HWND hWnd);
+
+/* TWAINSetResolution (ordinal 67): opens the manager and the source and sets
+ * inches and dpi (a TW_FIX32 as a 32-bit value: whole part in the low 16 bits)
+ * as X and Y resolution. 1 when all three were accepted. The third argument
+ * is ignored. */
+KELM3_API BOOL WINAPI TWAINSetResolution(HANDLE hContext, LONG dpi, LONG reserved);
+
+/* TWAINSetRect (ordinal 68): opens the manager and the source and sets the
+ * scan frame to lpRect (left, top, right, bottom in twips, 1/1440 inch). 1 when
+ * accepted. The third argument is ignored. */
+KELM3_API BOOL WINAPI TWAINSetRect(HANDLE hContext, const RECT *lpRect, LONG reserved);
+
+/* TWAINCallDS (ordinal 69): opens the manager and the source if needed and
+ * sends them the triplet (dg, dat, msg) with pData; the TWAIN return code, or
+ * TWRC_FAILURE when the manager or the source cannot be opened. */
+KELM3_API UINT WINAPI TWAINCallDS(HANDLE hContext, DWORD dg, WORD dat, WORD msg, LPVOID pData);
+
+/* TWAINGetImageExt (ordinal 70): scans one batch from the selected or default
+ * source with a hidden window and its own message loop, and stores up to
+ * capacity image handles in images (owned by the caller); images beyond that
+ * are freed. Returns the number stored. One call at a time per process. The
+ * fifth argument is ignored. */
+KELM3_API int WINAPI TWAINGetImageExt(BOOL showUI, int bitDepth, HGLOBAL *images, int capacity, LONG reserved);
 
 #ifdef __cplusplus
 }

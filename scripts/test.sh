@@ -82,6 +82,8 @@ PACKAGES=(cmake g++ make libgtest-dev libbenchmark-dev pkg-config clang libclang
 PACKAGES+=(zint zbar-tools)
 # Device output: Ghostscript renders the printer road's PostScript in the tests.
 PACKAGES+=(ghostscript)
+# TWAIN on Linux: SANE devices as sources, and scanimage for the comparison.
+PACKAGES+=(libsane1 libsane-dev sane-utils)
 
 install_tools() {
     local missing=() p

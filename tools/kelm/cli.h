@@ -40,6 +40,7 @@ int cmd_blend(const Args& args);
 // Device output.
 int cmd_postscript(const Args& args);
 int cmd_spline(const Args& args);
+int cmd_scan(const Args& args);
 
 // Options of the whole process, set by main before a command runs.
 struct Options {

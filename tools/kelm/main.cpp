@@ -143,6 +143,24 @@ const Command kCommands[] = {
      "  --colour COLOUR the curve's colour (default black)\n"
      "  --json          print one JSON object instead of text\n",
      cmd_spline},
+    {"scan", "scan OUT [--source NAME] [--list] [--ui] [--bits 1|8|24] [--dpi N] [--area L,T,R,B] [--count N]",
+     "Usage: kelm scan OUT [--source NAME] [--ui] [--bits 1|8|24] [--dpi N] [--area L,T,R,B] [--count N]\n"
+     "       kelm scan --list\n"
+     "\n"
+     "Scans through the TWAIN source manager and saves the page as OUT (PNG for a\n"
+     ".png name, else BMP). On Linux the sources are the SANE devices (and TWAIN\n"
+     "data sources in the twain_32 folder of the Windows directory, KELM3_WINDIR).\n"
+     "\n"
+     "  --list        list the sources (name, maker, model)\n"
+     "  --source NAME scan from this source (default: the manager's default)\n"
+     "  --ui          show the source's own dialog\n"
+     "  --bits N      1 (black and white), 8 (grey) or 24 (colour; the default)\n"
+     "  --dpi N       resolution, 1 to 32767\n"
+     "  --area L,T,R,B scan area in millimetres from the top-left corner\n"
+     "  --count N     keep up to N pages, saved as OUT-1, OUT-2, ... before the\n"
+     "                extension when N > 1 (default 1)\n"
+     "  --json        print one JSON object instead of text\n",
+     cmd_scan},
 };
 
 const Command kHidden[] = {
