@@ -36,11 +36,9 @@ extern "C" {
 #define WINAPIV
 #endif
 
-typedef struct HWND__ *HWND;
+/* HWND, HBRUSH and HCURSOR come with the GDI part of kelm3_win32.h. */
 typedef struct HMENU__ *HMENU;
 typedef struct HICON__ *HICON;
-typedef struct HBRUSH__ *HBRUSH;
-typedef HICON HCURSOR;
 typedef WORD ATOM;
 typedef int HFILE;
 typedef int (WINAPI *FARPROC)(void);
