@@ -408,6 +408,94 @@ KELM3_API int WINAPI StretchDIB2DIBBlt(HGLOBAL hDst, int xDst, int yDst, int cxD
  * Returns 1, 0 for a zero destination extent, or StretchDIB2DIBBlt's result. */
 KELM3_API int WINAPI DIBAlphaBlend(HGLOBAL hDst, int xDst, int yDst, int cxDst, int cyDst, HGLOBAL hSrc, int xSrc,
                                    int ySrc, int cxSrc, int cySrc, int nOpacity);
+ * Device output
+ *
+ * Images meet the graphics device interface here. Functions that hand an
+ * image's header to GDI set its biPlanes to 1 in the caller's block for the
+ * duration of the call (so that the two-plane form is drawn as its first
+ * plane) and put the old value back on every path: no other thread may use
+ * the image meanwhile. Every DC, bitmap and palette a function obtains is
+ * released before it returns; only the documented result passes to the caller.
+ * ------------------------------------------------------------------------- */
+
+/* BitmapFromDIB (ordinal 1): a device bitmap of the image, owned by the caller
+ * (DeleteObject). A 1-bit image gives a monochrome bitmap without a palette,
+ * and with one when its table starts white, black or black, white; other
+ * images a screen-compatible bitmap (CreateDIBitmap on the screen's DC with
+ * hPal selected and realized when given). The physical size is set to
+ * MulDiv(width, 10000, biXPelsPerMeter) x MulDiv(height, 10000,
+ * biYPelsPerMeter) tenths of a millimetre (-1 for a zero resolution). Shows
+ * the wait cursor meanwhile. NULL for a null or unusable image or a GDI
+ * failure. */
+KELM3_API HBITMAP WINAPI BitmapFromDIB(HGLOBAL hDib, HPALETTE hPal);
+
+/* CreateBIPalette (ordinal 4), header pointer: a logical palette (owned by the
+ * caller) of the image's colour-table entries (DIBNumPaletteColors of them,
+ * peFlags 0), or for an image of 9 bits or more without a table the 256-entry
+ * cube of 8 reds x 8 greens x 4 blues (entry i: red 32 (i mod 8), green
+ * 32 ((i / 8) mod 8), blue 64 (i / 64)). NULL for a null pointer, an image of
+ * 8 bits or less without a table, or a failure. */
+KELM3_API HPALETTE WINAPI CreateBIPalette(LPCVOID lpbi);
+
+/* CreateDIBPalette (ordinal 7): CreateBIPalette of the locked image; NULL for
+ * a null or unusable handle. */
+KELM3_API HPALETTE WINAPI CreateDIBPalette(HGLOBAL hDib);
+
+/* DIBBlt (ordinal 10): draws the image's rectangle from (xSrc, ySrc) (rows
+ * counted from the first stored row, as SetDIBitsToDevice counts them) to
+ * (xDest, yDest, width, height) of hdc, unstretched. Returns 1 after drawing
+ * (the raster operation is not used for images), 0 for an unusable image;
+ * with a NULL image it fills the rectangle with PatBlt and rop and returns
+ * PatBlt's result. */
+KELM3_API BOOL WINAPI DIBBlt(HDC hdc, int xDest, int yDest, int width, int height, HGLOBAL hDib, int xSrc, int ySrc,
+                             DWORD rop);
+
+/* DIBFromBitmap (ordinal 11): a new bottom-up packed DIB (40-byte header) of a
+ * device bitmap, owned by the caller. compression is BI_RGB, BI_RLE8 or
+ * BI_RLE4 (others give NULL); the low 16 bits of bitCount give the depth, 0
+ * the bitmap's own; the colour table comes from hPal (NULL: the default
+ * palette) as GetDIBits gives it. A physical size set on the bitmap becomes
+ * the resolution (MulDiv(pixels, 10000, tenths of a millimetre)), else 0.
+ * NULL for a null bitmap or any failure, with nothing left allocated. */
+KELM3_API HGLOBAL WINAPI DIBFromBitmap(HBITMAP hBitmap, DWORD compression, UINT bitCount, HPALETTE hPal);
+
+/* DrawBitmap (ordinal 19): BitBlt of the whole bitmap to (x, y) of hdc with
+ * rop through a memory DC. Returns BitBlt's result, 0 for a null DC or
+ * bitmap. */
+KELM3_API BOOL WINAPI DrawBitmap(HDC hdc, int x, int y, HBITMAP hBitmap, DWORD rop);
+
+/* Splineline (ordinal 31): draws the open clamped quadratic B-spline of count
+ * control points with Polyline: the first point, 5 x count samples, the last
+ * point. Two points are drawn as their segment; fewer draw nothing (0).
+ * Returns Polyline's result, or 0 when memory cannot be had. */
+KELM3_API BOOL WINAPI Splineline(HDC hdc, const POINT *points, int count);
+
+/* StretchDIBBlt (ordinal 34): draws the source rectangle (xSrc, ySrc, srcWidth,
+ * srcHeight; rows from the first stored row) of the image into the
+ * destination rectangle of hdc, stretched. Ordinary images: StretchDIBits
+ * with rop; 1 when it drew scan lines, else 0. CMYK images (DIBIsCmyk, 32
+ * bits) to a PostScript printer (IsPostScriptDC): a DeviceCMYK PostScript
+ * image of the rectangle in POSTSCRIPT_DATA escapes (one per pixel, one per
+ * line break after every 16 pixels), bracketed by save and restore; source
+ * pixels outside the image are sent as no ink; result 1. CMYK images to any
+ * other device: converted to RGB in a temporary copy and drawn as ordinary
+ * images; the result is StretchDIBits' scan-line count (0 when the copy
+ * cannot be made). A NULL image fills the destination with PatBlt and rop
+ * (its result); an unusable one gives 0. */
+KELM3_API LONG WINAPI StretchDIBBlt(HDC hdc, int xDest, int yDest, int width, int height, HGLOBAL hDib, int xSrc,
+                                    int ySrc, int srcWidth, int srcHeight, DWORD rop);
+
+/* IsPostScriptDC (ordinal 62): 1 when hdc is a raster printer (TECHNOLOGY is
+ * DT_RASPRINTER) whose driver supports the POSTSCRIPT_IGNORE escape
+ * (QUERYESCSUPPORT), else 0. */
+KELM3_API BOOL WINAPI IsPostScriptDC(HDC hdc);
+
+/* DIBScreenShot (ordinal 63): the screen's pixels under a rectangle as a new
+ * packed DIB of the screen's depth, owned by the caller. The rectangle is
+ * rect relative to the window's top-left corner, or the whole window without
+ * rect; hWnd NULL is the desktop. It is cut at the screen's edges. NULL for an
+ * empty rectangle, one wholly off the screen, or a failure. */
+KELM3_API HGLOBAL WINAPI DIBScreenShot(HWND hWnd, const RECT *rect);
 
 #ifdef __cplusplus
 }

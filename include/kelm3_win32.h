@@ -370,6 +370,219 @@ KELM3_API BOOL WINAPI FreeResource(HGLOBAL hResData);
  * LockResource on a replaced or removed resource become invalid. */
 KELM3_API BOOL WINAPI kelm3_AddResource(HMODULE hModule, LPCSTR lpName, LPCSTR lpType, LPCVOID lpData, DWORD cbData);
 
+/* Graphics device interface: the subset the device-output functions use, with
+ * Win32's names, records and results.
+ *
+ * The screen is a 32-bit bitmap of KELM3_SCREEN_WIDTH x KELM3_SCREEN_HEIGHT
+ * pixels (black at start) that GetDC(NULL), GetDC(GetDesktopWindow()) and
+ * CreateDCA("DISPLAY", ...) draw into and read from; the desktop is the only
+ * window. Memory DCs (CreateCompatibleDC) start with a 1 x 1 monochrome
+ * bitmap selected; bitmaps are monochrome (1 bit) or screen-compatible
+ * (32 bits), and what is drawn into them are real pixels that GetDIBits
+ * returns. The device is not palette-based: palettes are objects that
+ * selecting and realizing leave without effect on colours, GetDIBits gives
+ * every depth of 8 bits or less its default colour table (black, white; the
+ * 16 VGA colours; the 20 static colours around a 3-3-2 colour cube), and
+ * GetSystemPaletteEntries returns 0.
+ *
+ * One printer: CreateDCA(NULL or "WINSPOOL", KELM3_PS_PRINTER, NULL, NULL)
+ * gives a PostScript raster printer (TECHNOLOGY DT_RASPRINTER, 72 dots per
+ * inch, a page of 612 x 792 dots) that answers QUERYESCSUPPORT for
+ * QUERYESCSUPPORT, POSTSCRIPT_DATA and POSTSCRIPT_IGNORE. StartDocA opens
+ * DOCINFOA.lpszOutput (a file name; required) and writes a PostScript prolog
+ * that makes device units y-down dots from the page's top-left corner;
+ * POSTSCRIPT_DATA escapes (a 16-bit byte count, then the bytes) go to the
+ * file verbatim between "%%BeginDocument: passthrough" and "%%EndDocument"
+ * lines, and EndDoc ends the page and closes the file. Drawing functions on
+ * the printer DC succeed and draw nothing.
+ *
+ * Raster operations are the 256 ternary ROPs of Win32 (the high word of the
+ * code) on 24-bit colours; the pattern is the selected brush's colour.
+ * Stretching maps each destination pixel to the source pixel under its
+ * centre. DIB transfers read 1-, 4-, 8-, 16-, 24- and 32-bit uncompressed
+ * DIBs (BI_RGB, BI_BITFIELDS) with DIB_RGB_COLORS; RLE and DIB_PAL_COLORS
+ * are refused (result 0). GetDIBits writes 1, 4, 8, 16 (5-5-5), 24 and 32 bits
+ * BI_RGB; other compressions give 0. */
+typedef struct HDC__ *HDC;
+typedef struct HBITMAP__ *HBITMAP;
+typedef struct HPALETTE__ *HPALETTE;
+typedef struct HBRUSH__ *HBRUSH;
+typedef struct HPEN__ *HPEN;
+typedef struct HWND__ *HWND;
+typedef struct HCURSOR__ *HCURSOR;
+typedef void *HGDIOBJ;
+
+#define KELM3_SCREEN_WIDTH 1024
+#define KELM3_SCREEN_HEIGHT 768
+#define KELM3_PS_PRINTER "kelm3 PostScript"
+
+typedef struct tagSIZE {
+    LONG cx;
+    LONG cy;
+} SIZE, *PSIZE, *LPSIZE;
+
+typedef struct tagBITMAP {
+    LONG bmType;
+    LONG bmWidth;
+    LONG bmHeight;
+    LONG bmWidthBytes;
+    WORD bmPlanes;
+    WORD bmBitsPixel;
+    LPVOID bmBits;
+} BITMAP, *PBITMAP, *LPBITMAP;
+
+typedef struct tagPALETTEENTRY {
+    BYTE peRed;
+    BYTE peGreen;
+    BYTE peBlue;
+    BYTE peFlags;
+} PALETTEENTRY, *PPALETTEENTRY, *LPPALETTEENTRY;
+
+typedef struct tagLOGPALETTE {
+    WORD palVersion;
+    WORD palNumEntries;
+    PALETTEENTRY palPalEntry[1];
+} LOGPALETTE, *PLOGPALETTE, *LPLOGPALETTE;
+
+typedef struct _DOCINFOA {
+    int cbSize;
+    LPCSTR lpszDocName;
+    LPCSTR lpszOutput;
+    LPCSTR lpszDatatype;
+    DWORD fwType;
+} DOCINFOA, *LPDOCINFOA;
+
+#define DIB_RGB_COLORS 0
+#define DIB_PAL_COLORS 1
+#define CBM_INIT 0x04L
+
+#define SRCCOPY 0x00CC0020
+#define SRCPAINT 0x00EE0086
+#define SRCAND 0x008800C6
+#define SRCINVERT 0x00660046
+#define SRCERASE 0x00440328
+#define NOTSRCCOPY 0x00330008
+#define NOTSRCERASE 0x001100A6
+#define MERGECOPY 0x00C000CA
+#define MERGEPAINT 0x00BB0226
+#define PATCOPY 0x00F00021
+#define PATPAINT 0x00FB0A09
+#define PATINVERT 0x005A0049
+#define DSTINVERT 0x00550009
+#define BLACKNESS 0x00000042
+#define WHITENESS 0x00FF0062
+
+#define WHITE_BRUSH 0
+#define LTGRAY_BRUSH 1
+#define GRAY_BRUSH 2
+#define DKGRAY_BRUSH 3
+#define BLACK_BRUSH 4
+#define NULL_BRUSH 5
+#define WHITE_PEN 6
+#define PS_SOLID 0
+#define PS_NULL 5
+#define BLACK_PEN 7
+#define DEFAULT_PALETTE 15
+
+#define OBJ_PEN 1
+#define OBJ_BRUSH 2
+#define OBJ_DC 3
+#define OBJ_PAL 5
+#define OBJ_BITMAP 7
+#define OBJ_MEMDC 10
+
+#define HORZSIZE 4
+#define VERTSIZE 6
+#define HORZRES 8
+#define VERTRES 10
+#define BITSPIXEL 12
+#define PLANES 14
+#define NUMCOLORS 24
+#define TECHNOLOGY 2
+#define RASTERCAPS 38
+#define LOGPIXELSX 88
+#define LOGPIXELSY 90
+#define SIZEPALETTE 104
+#define DT_PLOTTER 0
+#define DT_RASDISPLAY 1
+#define DT_RASPRINTER 2
+#define RC_BITBLT 1
+#define RC_BITMAP64 8
+#define RC_DI_BITMAP 0x0080
+#define RC_PALETTE 0x0100
+#define RC_DIBTODEV 0x0200
+#define RC_STRETCHBLT 0x0800
+#define RC_STRETCHDIB 0x2000
+
+#define QUERYESCSUPPORT 8
+#define POSTSCRIPT_DATA 37
+#define POSTSCRIPT_IGNORE 38
+#define SP_ERROR (-1)
+#define CLR_INVALID 0xFFFFFFFF
+
+#define IDC_ARROW MAKEINTRESOURCEA(32512)
+#define IDC_WAIT MAKEINTRESOURCEA(32514)
+
+KELM3_API HDC WINAPI GetDC(HWND hWnd);
+KELM3_API int WINAPI ReleaseDC(HWND hWnd, HDC hDC);
+KELM3_API HWND WINAPI GetDesktopWindow(void);
+KELM3_API BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect);
+KELM3_API BOOL WINAPI SetRect(LPRECT lprc, int xLeft, int yTop, int xRight, int yBottom);
+KELM3_API BOOL WINAPI IsRectEmpty(const RECT *lprc);
+KELM3_API HCURSOR WINAPI LoadCursorA(HINSTANCE hInstance, LPCSTR lpCursorName);
+KELM3_API HCURSOR WINAPI SetCursor(HCURSOR hCursor);
+KELM3_API HCURSOR WINAPI GetCursor(void);
+
+KELM3_API HDC WINAPI CreateDCA(LPCSTR pwszDriver, LPCSTR pwszDevice, LPCSTR pszPort, const void *pdm);
+KELM3_API HDC WINAPI CreateCompatibleDC(HDC hdc);
+KELM3_API BOOL WINAPI DeleteDC(HDC hdc);
+KELM3_API int WINAPI GetDeviceCaps(HDC hdc, int index);
+KELM3_API HGDIOBJ WINAPI SelectObject(HDC hdc, HGDIOBJ h);
+KELM3_API HGDIOBJ WINAPI GetCurrentObject(HDC hdc, UINT type);
+KELM3_API BOOL WINAPI DeleteObject(HGDIOBJ ho);
+KELM3_API HGDIOBJ WINAPI GetStockObject(int i);
+KELM3_API int WINAPI GetObjectA(HANDLE h, int c, LPVOID pv);
+KELM3_API DWORD WINAPI GetObjectType(HGDIOBJ h);
+KELM3_API BOOL WINAPI LPtoDP(HDC hdc, LPPOINT lppt, int c);
+KELM3_API BOOL WINAPI SetViewportOrgEx(HDC hdc, int x, int y, LPPOINT lppt);
+KELM3_API BOOL WINAPI SetWindowOrgEx(HDC hdc, int x, int y, LPPOINT lppt);
+
+KELM3_API HBITMAP WINAPI CreateBitmap(int nWidth, int nHeight, UINT nPlanes, UINT nBitCount, const void *lpBits);
+KELM3_API HBITMAP WINAPI CreateCompatibleBitmap(HDC hdc, int cx, int cy);
+KELM3_API HBITMAP WINAPI CreateDIBitmap(HDC hdc, const BITMAPINFOHEADER *pbmih, DWORD flInit, const void *pjBits,
+                                        const BITMAPINFO *pbmi, UINT iUsage);
+KELM3_API BOOL WINAPI SetBitmapDimensionEx(HBITMAP hbm, int w, int h, LPSIZE lpsz);
+KELM3_API BOOL WINAPI GetBitmapDimensionEx(HBITMAP hbit, LPSIZE lpsize);
+KELM3_API int WINAPI GetDIBits(HDC hdc, HBITMAP hbm, UINT start, UINT cLines, LPVOID lpvBits, LPBITMAPINFO lpbmi,
+                               UINT usage);
+KELM3_API int WINAPI SetDIBits(HDC hdc, HBITMAP hbm, UINT start, UINT cLines, const void *lpBits,
+                               const BITMAPINFO *lpbmi, UINT ColorUse);
+KELM3_API int WINAPI SetDIBitsToDevice(HDC hdc, int xDest, int yDest, DWORD w, DWORD h, int xSrc, int ySrc,
+                                       UINT StartScan, UINT cLines, const void *lpvBits, const BITMAPINFO *lpbmi,
+                                       UINT ColorUse);
+KELM3_API int WINAPI StretchDIBits(HDC hdc, int xDest, int yDest, int DestWidth, int DestHeight, int xSrc, int ySrc,
+                                   int SrcWidth, int SrcHeight, const void *lpBits, const BITMAPINFO *lpbmi,
+                                   UINT iUsage, DWORD rop);
+KELM3_API BOOL WINAPI BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, int y1, DWORD rop);
+KELM3_API BOOL WINAPI PatBlt(HDC hdc, int x, int y, int w, int h, DWORD rop);
+KELM3_API BOOL WINAPI Polyline(HDC hdc, const POINT *apt, int cpt);
+KELM3_API COLORREF WINAPI GetPixel(HDC hdc, int x, int y);
+KELM3_API COLORREF WINAPI SetPixel(HDC hdc, int x, int y, COLORREF color);
+KELM3_API HBRUSH WINAPI CreateSolidBrush(COLORREF color);
+KELM3_API HPEN WINAPI CreatePen(int iStyle, int cWidth, COLORREF color);
+
+KELM3_API HPALETTE WINAPI CreatePalette(const LOGPALETTE *plpal);
+KELM3_API UINT WINAPI GetPaletteEntries(HPALETTE hpal, UINT iStart, UINT cEntries, LPPALETTEENTRY pPalEntries);
+KELM3_API UINT WINAPI GetSystemPaletteEntries(HDC hdc, UINT iStart, UINT cEntries, LPPALETTEENTRY pPalEntries);
+KELM3_API HPALETTE WINAPI SelectPalette(HDC hdc, HPALETTE hPal, BOOL bForceBkgd);
+KELM3_API UINT WINAPI RealizePalette(HDC hdc);
+
+KELM3_API int WINAPI Escape(HDC hdc, int iEscape, int cjIn, LPCSTR pvIn, LPVOID pvOut);
+KELM3_API int WINAPI StartDocA(HDC hdc, const DOCINFOA *lpdi);
+KELM3_API int WINAPI StartPage(HDC hdc);
+KELM3_API int WINAPI EndPage(HDC hdc);
+KELM3_API int WINAPI EndDoc(HDC hdc);
+
 #ifdef __cplusplus
 }
 #endif

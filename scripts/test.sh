@@ -78,6 +78,8 @@ built() {
 PACKAGES=(cmake g++ make libgtest-dev libbenchmark-dev pkg-config clang libclang-rt-14-dev
           libspng-dev imagemagick g++-mingw-w64-i686-posix wine wine32:i386
           g++-mingw-w64-x86-64-posix wine64)
+# Device output: Ghostscript renders the printer road's PostScript in the tests.
+PACKAGES+=(ghostscript)
 
 install_tools() {
     local missing=() p
