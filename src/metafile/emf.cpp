@@ -37,6 +37,25 @@ int object_slot_kind(uint32_t type)
     }
 }
 
+// The smallest size of the records of fixed layout (and of the fixed part
+// of the others) that GDI's player reads without looking at nSize.
+uint32_t minimum_size(uint32_t type)
+{
+    static const uint8_t kSizes[] = {
+        0,   0,   28,  28,  28,  28,  28,  32,  32,  16,  // 0-9
+        16,  16,  16,  16,  20,  20,  12,  12,  12,  12,  // 10-19
+        12,  12,  12,  12,  12,  12,  16,  16,  8,   24,  // 20-29
+        24,  24,  24,  8,   12,  32,  36,  12,  28,  24,  // 30-39
+        12,  28,  24,  24,  32,  40,  40,  40,  12,  16,  // 40-49
+        20,  16,  16,  8,   16,  40,  28,  12,  12,  8,   // 50-59
+        8,   8,   8,   8,   8,   8,   8,   24,  24,  24,  // 60-69
+        12,  20,  28,  24,  20,  16,  100, 108, 128, 140, // 70-79
+        76,  80,  104, 76,  76,  28,  28,  28,  28,  28,  // 80-89
+        32,  32,  28,  32,  32,  52,  36,  36,  12,  12,  // 90-99
+    };
+    return type < sizeof kSizes ? kSizes[type] : 8;
+}
+
 // Offset/length pairs (byte offsets in the record) that bitmap-carrying
 // records use to point into themselves.
 bool inner_blocks_fit(const uint8_t* r, size_t size)
@@ -63,6 +82,11 @@ bool inner_blocks_fit(const uint8_t* r, size_t size)
     case 94:  // CREATEDIBPATTERNBRUSHPT
     case 95:  // EXTCREATEPEN
         return fits(16, 20) && fits(24, 28);
+    case 56:  // POLYDRAW: points, then one type byte each
+    {
+        const uint64_t count = ld32(r, 24);
+        return count <= (size - 28) / 9;
+    }
     case emr::ExtTextOutA:
     case emr::ExtTextOutW: {
         if (size < 76)
@@ -128,7 +152,7 @@ bool clean_emf(HENHMETAFILE hemf, CleanEmf* out)
         const uint32_t type = ld32(r, 0);
         if (type == emr::Header)
             continue;
-        bool ok = inner_blocks_fit(r, s.size);
+        bool ok = s.size >= minimum_size(type) && inner_blocks_fit(r, s.size);
         if (const int kind = object_slot_kind(type)) {
             const uint32_t slot = s.size >= 12 ? ld32(r, 8) : 0;
             const bool stock = kind == 2 && (slot & 0x80000000u);

@@ -54,6 +54,9 @@ private:
     size_t n_;
 };
 
+constexpr size_t kLogFont16Bytes = 50;  // 18 bytes of fields, a 32-byte face name
+constexpr size_t kLogFontWBytes = 92;   // 28 bytes of fields, 32 UTF-16 face name characters
+
 // ---- WMF: parameters are 16-bit words from byte 6; rdParm[i] at 6 + 2i.
 constexpr size_t parm(size_t i) { return 6 + 2 * i; }
 
@@ -237,7 +240,8 @@ bool rewrite_wmf_record(const MetaMatrix& m, uint8_t* rec, size_t size)
     case wmf::MoveTo:
         return wmf_point(m, r, 1, 0);
     case wmf::CreateFontIndirect: {
-        if (!r.has(parm(3), 2))
+        // The whole LOGFONT16, face name included: the player reads all of it.
+        if (!r.has(parm(0), kLogFont16Bytes))
             return false;
         int32_t esc = r.s16(parm(2));
         if (m.flipped)
@@ -297,12 +301,15 @@ bool rewrite_wmf_record(const MetaMatrix& m, uint8_t* rec, size_t size)
             wmf_point(m, r, k + 1, k);
         return true;
     case wmf::ExtTextOut: {
+        // y, x, count, options, [rectangle], string: the string must lie
+        // in the record too, since the player reads `count` bytes of it.
         if (!r.has(parm(3), 2))
             return false;
+        const bool rect = static_cast<uint16_t>(r.s16(parm(3))) & 6;
+        if (!r.has(parm(rect ? 8 : 4), static_cast<uint16_t>(r.s16(parm(2)))))
+            return false;
         wmf_point(m, r, 1, 0);
-        if (static_cast<uint16_t>(r.s16(parm(3))) & 6) {
-            if (!r.has(parm(7), 2))
-                return false;
+        if (rect) {
             wmf_point(m, r, 4, 5);
             wmf_point(m, r, 6, 7);
             wmf_order(r, 5, 7);
@@ -349,7 +356,7 @@ bool rewrite_emf_record(const MetaMatrix& m, uint8_t* rec, size_t size)
     case emr::ArcTo:
         return r.has(32, 8) && emf_rect(m, r, 8) && emf_point(m, r, 24) && emf_point(m, r, 32);
     case emr::ExtCreateFontIndirectW: {
-        if (!r.has(24, 4))
+        if (!r.has(12, kLogFontWBytes))
             return false;
         int32_t esc = r.s32(20);
         if (m.flipped)

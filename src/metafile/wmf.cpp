@@ -30,6 +30,37 @@ int object_indices(uint16_t function)
     }
 }
 
+// The number of parameter words a record of fixed layout carries: the high
+// byte of its function number. Records of variable length, whose high byte
+// is not a minimum, are checked where they are rewritten (or not at all:
+// their inner counts are the player's to check).
+size_t fixed_parameters(uint16_t function)
+{
+    switch (function) {
+    case 0x0A32:  // EXTTEXTOUT
+    case 0x0521:  // TEXTOUT
+    case 0x0538:  // POLYPOLYGON
+    case 0x0324:  // POLYGON
+    case 0x0325:  // POLYLINE
+    case 0x0626:  // ESCAPE
+    case 0x0940:  // DIBBITBLT
+    case 0x0B41:  // DIBSTRETCHBLT
+    case 0x0D33:  // SETDIBTODEV
+    case 0x0922:  // BITBLT
+    case 0x0B23:  // STRETCHBLT
+    case 0x06FF:  // CREATEREGION
+    case 0x0436:  // ANIMATEPALETTE
+    case 0x0037:  // SETPALENTRIES
+    case 0x00F7:  // CREATEPALETTE
+    case 0x0142:  // DIBCREATEPATTERNBRUSH
+    case 0x01F9:  // CREATEPATTERNBRUSH
+    case 0x02FB:  // CREATEFONTINDIRECT
+        return 0;
+    default:
+        return function >> 8;
+    }
+}
+
 // A source metafile as bytes we have checked: only whole records, each
 // long enough for its table indices, which lie within the handle table,
 // behind a header that states the true sizes, and an end record. GDI is
@@ -61,8 +92,9 @@ bool clean_wmf(HMETAFILE hmf, CleanWmf* out)
     uint32_t largest = 3;
     for (const RecordSpan& s : spans) {
         const uint8_t* r = raw.data() + s.offset;
-        const int indices = object_indices(ld16(r, 4));
-        bool ok = s.size >= 6 + 2u * static_cast<size_t>(indices);
+        const uint16_t function = ld16(r, 4);
+        const int indices = object_indices(function);
+        bool ok = s.size >= 6 + 2u * static_cast<size_t>(indices) && s.size >= 6 + 2u * fixed_parameters(function);
         for (int k = 0; ok && k < indices; ++k)
             ok = ld16(r, 6 + 2 * k) < objects;
         if (!ok)
