@@ -376,8 +376,11 @@ bool rewrite_emf_record(const MetaMatrix& m, uint8_t* rec, size_t size)
     case emr::PolyBezier16 + 2:
     case emr::PolyBezier16 + 3:
     case emr::PolyLineTo16:
-    case emr::PolyDraw16:
         return r.has(24, 4) && emf_points(m, r, 28, r.u32(24), true) && emf_rect(m, r, 8);
+    case emr::PolyDraw16:
+        // The points, then one type byte for each.
+        return r.has(24, 4) && r.u32(24) <= (r.size() - 28) / 5 && emf_points(m, r, 28, r.u32(24), true) &&
+               emf_rect(m, r, 8);
     case emr::PolyPolyline16:
     case emr::PolyPolygon16:
         return emf_polypoly(m, r, true);

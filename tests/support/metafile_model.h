@@ -8,12 +8,15 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "kelm3.h"
 
 namespace kelm_test::meta {
+
+inline void PrintTo(const struct WmfRec& r, std::ostream* os);
 
 // round(a x b / c), halves away from zero.
 inline int64_t muldiv(int64_t a, int64_t b, int64_t c)
@@ -70,6 +73,14 @@ struct WmfRec {
     std::vector<uint16_t> parm;
     bool operator==(const WmfRec& o) const { return fn == o.fn && parm == o.parm; }
 };
+
+inline void PrintTo(const WmfRec& r, std::ostream* os)
+{
+    *os << "{" << std::hex << r.fn << std::dec << ":";
+    for (uint16_t v : r.parm)
+        *os << " " << int16_t(v);
+    *os << "}";
+}
 
 inline std::vector<uint8_t> wmf_bytes(const std::vector<WmfRec>& recs, uint16_t objects = 0)
 {
@@ -248,6 +259,17 @@ struct EmfRec {
     std::vector<uint8_t> body;
     bool operator==(const EmfRec& o) const { return type == o.type && body == o.body; }
 };
+
+inline void PrintTo(const EmfRec& r, std::ostream* os)
+{
+    *os << "{" << r.type << ":";
+    for (size_t i = 0; i + 4 <= r.body.size(); i += 4) {
+        int32_t v;
+        std::memcpy(&v, r.body.data() + i, 4);
+        *os << " " << v;
+    }
+    *os << "}";
+}
 
 inline std::vector<uint8_t> le32(std::initializer_list<int32_t> v)
 {
