@@ -331,3 +331,261 @@ TEST(MetafileRotate, RandomRecordStreams)
         DeleteMetaFile(h);
     }
 }
+
+// ---------------------------------------------------------------------------
+// Pictures drawn through GDI into metafiles.
+
+namespace {
+
+// Lines, polygons, rectangles, ellipses, arcs, text with a font, and a
+// bitmap, in a window of W x H logical units.
+constexpr int kW = 160, kH = 120;
+
+void draw_picture(HDC dc, bool enhanced)
+{
+    if (!enhanced) {
+        SetMapMode(dc, MM_ANISOTROPIC);
+        SetWindowOrgEx(dc, 0, 0, nullptr);
+        SetWindowExtEx(dc, kW, kH, nullptr);
+    }
+    HPEN pen = CreatePen(PS_SOLID, 1, RGB(200, 0, 0));
+    HBRUSH brush = CreateSolidBrush(RGB(0, 0, 200));
+    HGDIOBJ oldPen = SelectObject(dc, pen);
+    HGDIOBJ oldBrush = SelectObject(dc, brush);
+    MoveToEx(dc, 5, 5, nullptr);
+    LineTo(dc, 150, 40);
+    const POINT tri[3] = {{20, 60}, {70, 60}, {45, 100}};
+    Polygon(dc, tri, 3);
+    const POINT zig[4] = {{90, 10}, {110, 30}, {130, 10}, {150, 30}};
+    Polyline(dc, zig, 4);
+    Rectangle(dc, 80, 50, 120, 80);
+    Ellipse(dc, 125, 60, 155, 110);
+    Arc(dc, 10, 10, 50, 50, 50, 30, 10, 30);
+    LOGFONTA lf{};
+    lf.lfHeight = -14;
+    lf.lfWeight = 700;
+    std::strcpy(lf.lfFaceName, "Arial");
+    HFONT font = CreateFontIndirectA(&lf);
+    HGDIOBJ oldFont = SelectObject(dc, font);
+    TextOutA(dc, 60, 95, "kelm", 4);
+    SelectObject(dc, oldFont);
+    DeleteObject(font);
+    // A 4 x 3 bitmap of distinct colours stretched to 24 x 18.
+    BITMAPINFOHEADER bi{};
+    bi.biSize = 40;
+    bi.biWidth = 4;
+    bi.biHeight = 3;
+    bi.biPlanes = 1;
+    bi.biBitCount = 32;
+    bi.biSizeImage = 4 * 3 * 4;
+    uint32_t px[12];
+    for (int i = 0; i < 12; ++i)
+        px[i] = 0x00102030u * uint32_t(i + 1);
+    StretchDIBits(dc, 90, 85, 24, 18, 0, 0, 4, 3, px, reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS, SRCCOPY);
+    SelectObject(dc, oldPen);
+    SelectObject(dc, oldBrush);
+    DeleteObject(pen);
+    DeleteObject(brush);
+}
+
+}  // namespace
+
+TEST(MetafileDrawn, RecordsOfGdiDrawingTurnAsTheModelSays)
+{
+    HDC dc = CreateMetaFileA(nullptr);
+    ASSERT_NE(dc, nullptr);
+    draw_picture(dc, false);
+    HMETAFILE src = CloseMetaFile(dc);
+    ASSERT_NE(src, nullptr);
+    const std::set<uint16_t> coordinates = {0x0213, 0x0214, 0x0324, 0x0325, 0x041B, 0x0418, 0x0817, 0x0521};
+    auto pick = [&](const std::vector<WmfRec>& v) {
+        std::vector<WmfRec> out;
+        for (const auto& r : v)
+            if (coordinates.count(r.fn))
+                out.push_back(r);
+        return out;
+    };
+    const auto before = wmf_parse(wmf_of(src));
+    for (int32_t angle : {0, 900, 1800, 2700, 300}) {
+        SCOPED_TRACE(angle);
+        HMETAFILE out = RotateMetaFile(src, angle, nullptr);
+        ASSERT_NE(out, nullptr);
+        const WmfFrame f = wmf_frame(angle, 0, 0, kW, kH);
+        std::vector<WmfRec> expected;
+        for (const auto& r : pick(before))
+            expected.push_back(*wmf_expected(f.m, r));
+        const auto after = wmf_parse(wmf_of(out));
+        EXPECT_EQ(pick(after), expected);
+        // The bitmap comes back as one stretched-bitmap record.
+        EXPECT_EQ(std::count_if(after.begin(), after.end(), [](const WmfRec& r) { return r.fn == 0x0F43; }), 1);
+        DeleteMetaFile(out);
+    }
+    DeleteMetaFile(src);
+}
+
+#if defined(_WIN32)
+// Where GDI draws: the turned metafile played into a bitmap looks like the
+// played original turned by RotateDIB.
+namespace {
+
+// Plays a WMF whose window is w x h into a w x h white 32-bit picture, as
+// a packed DIB.
+HGLOBAL play_wmf(HMETAFILE mf, int w, int h)
+{
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    ReleaseDC(nullptr, screen);
+    BITMAPINFO bmi{};
+    bmi.bmiHeader.biSize = 40;
+    bmi.bmiHeader.biWidth = w;
+    bmi.bmiHeader.biHeight = h;  // bottom-up, as packed DIBs are
+    bmi.bmiHeader.biPlanes = 1;
+    bmi.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP section = CreateDIBSection(mem, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(mem, section);
+    PatBlt(mem, 0, 0, w, h, WHITENESS);
+    SetMapMode(mem, MM_ANISOTROPIC);
+    SetWindowExtEx(mem, w, h, nullptr);
+    SetViewportExtEx(mem, w, h, nullptr);
+    PlayMetaFile(mem, mf);
+    GdiFlush();
+    HGLOBAL dib = CreateDIB(w, h, 32, 0);
+    std::memcpy(static_cast<uint8_t*>(GlobalLock(dib)) + 40, bits, size_t(w) * h * 4);
+    GlobalUnlock(dib);
+    SelectObject(mem, old);
+    DeleteObject(section);
+    DeleteDC(mem);
+    return dib;
+}
+
+// Pixels of a that differ from every pixel of b within `reach` of the same
+// place shifted by (dx, dy), as a share of a's non-white pixels.
+double mismatch(HGLOBAL a, HGLOBAL b, int dx, int dy, int reach)
+{
+    LPTRDIB ra = RWOpenDIB(a), rb = RWOpenDIB(b);
+    BITMAPINFOHEADER ia, ib;
+    DIBInfo(a, &ia, sizeof ia);
+    DIBInfo(b, &ib, sizeof ib);
+    long inked = 0, bad = 0;
+    for (int y = 0; y < ia.biHeight; ++y)
+        for (int x = 0; x < ia.biWidth; ++x) {
+            const DWORD c = RWGetPixel(ra, x, y) & 0xFFFFFF;
+            if (c == 0xFFFFFF)
+                continue;
+            ++inked;
+            bool found = false;
+            for (int j = -reach; j <= reach && !found; ++j)
+                for (int i = -reach; i <= reach && !found; ++i) {
+                    const int u = x + dx + i, v = y + dy + j;
+                    found = u >= 0 && v >= 0 && u < ib.biWidth && v < ib.biHeight &&
+                            (RWGetPixel(rb, u, v) & 0xFFFFFF) == c;
+                }
+            bad += !found;
+        }
+    RWClose(ra);
+    RWClose(rb);
+    return inked ? double(bad) / double(inked) : 1.0;
+}
+
+double best_mismatch(HGLOBAL a, HGLOBAL b, int reach)
+{
+    double best = 1.0;
+    for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx)
+            best = std::min(best, mismatch(a, b, dx, dy, reach));
+    return best;
+}
+
+}  // namespace
+
+TEST(MetafileDrawn, PlayedRotationMatchesTheTurnedPlayback)
+{
+    HDC dc = CreateMetaFileA(nullptr);
+    draw_picture(dc, false);
+    HMETAFILE src = CloseMetaFile(dc);
+    HGLOBAL original = play_wmf(src, kW, kH);
+    const struct {
+        int32_t angle;
+        int reach;
+        double tolerance;
+    } cases[] = {{0, 0, 0.0}, {900, 0, 0.08}, {1800, 0, 0.08}, {2700, 0, 0.08}, {300, 1, 0.2}, {-450, 1, 0.2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.angle);
+        HMETAFILE out = RotateMetaFile(src, c.angle, nullptr);
+        SIZE ext;
+        GetMetaFileWindowExt(out, &ext, nullptr, nullptr);
+        HGLOBAL turned = RotateDIB(original, c.angle, 0x00FFFFFF);
+        BITMAPINFOHEADER bi;
+        DIBInfo(turned, &bi, sizeof bi);
+        // The turned window is the turned picture's size, within the
+        // matrix's rounding.
+        EXPECT_LE(std::abs(ext.cx - bi.biWidth), 2);
+        EXPECT_LE(std::abs(ext.cy - bi.biHeight), 2);
+        HGLOBAL played = play_wmf(out, bi.biWidth, bi.biHeight);
+        // Both ways: nothing drawn that the other lacks.
+        EXPECT_LE(best_mismatch(played, turned, c.reach), c.tolerance);
+        EXPECT_LE(best_mismatch(turned, played, c.reach), c.tolerance);
+        DIBFree(played);
+        DIBFree(turned);
+        DeleteMetaFile(out);
+    }
+    DIBFree(original);
+    DeleteMetaFile(src);
+}
+
+TEST(EnhMetafileDrawn, PlayedRotationMatchesTheTurnedPlayback)
+{
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateEnhMetaFileA(screen, nullptr, nullptr, "kelm\0test\0");
+    ReleaseDC(nullptr, screen);
+    draw_picture(dc, true);
+    HENHMETAFILE src = CloseEnhMetaFile(dc);
+    ENHMETAHEADER h0;
+    GetEnhMetaFileHeader(src, sizeof h0, &h0);
+    auto play = [](HENHMETAFILE mf, const ENHMETAHEADER& h) {
+        const int w = h.rclBounds.right - h.rclBounds.left, ht = h.rclBounds.bottom - h.rclBounds.top;
+        HDC scr = GetDC(nullptr);
+        HDC mem = CreateCompatibleDC(scr);
+        ReleaseDC(nullptr, scr);
+        BITMAPINFO bmi{};
+        bmi.bmiHeader = {40, w, ht, 1, 32, 0, 0, 0, 0, 0, 0};
+        void* bits = nullptr;
+        HBITMAP section = CreateDIBSection(mem, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0);
+        HGDIOBJ old = SelectObject(mem, section);
+        PatBlt(mem, 0, 0, w, ht, WHITENESS);
+        const RECT rc{0, 0, w, ht};
+        PlayEnhMetaFile(mem, mf, &rc);
+        GdiFlush();
+        HGLOBAL dib = CreateDIB(w, ht, 32, 0);
+        std::memcpy(static_cast<uint8_t*>(GlobalLock(dib)) + 40, bits, size_t(w) * ht * 4);
+        GlobalUnlock(dib);
+        SelectObject(mem, old);
+        DeleteObject(section);
+        DeleteDC(mem);
+        return dib;
+    };
+    HGLOBAL original = play(src, h0);
+    for (int32_t angle : {900, 1800, 2700}) {
+        SCOPED_TRACE(angle);
+        HENHMETAFILE out = RotateEnhMetaFile(src, angle);
+        ASSERT_NE(out, nullptr);
+        char desc[64] = {};
+        EXPECT_EQ(GetEnhMetaFileDescriptionA(out, sizeof desc, desc), 11u);
+        EXPECT_STREQ(desc, "kelm");
+        ENHMETAHEADER h;
+        GetEnhMetaFileHeader(out, sizeof h, &h);
+        HGLOBAL played = play(out, h);
+        HGLOBAL turned = RotateDIB(original, angle, 0x00FFFFFF);
+        // Bounds may be a pixel off after turning: the offset search of
+        // best_mismatch takes that up.
+        EXPECT_LE(best_mismatch(played, turned, 1), 0.1);
+        EXPECT_LE(best_mismatch(turned, played, 1), 0.1);
+        DIBFree(played);
+        DIBFree(turned);
+        DeleteEnhMetaFile(out);
+    }
+    DIBFree(original);
+    DeleteEnhMetaFile(src);
+}
+#endif

@@ -44,7 +44,7 @@ inline int32_t trunc1000(double v)
 
 inline Matrix matrix(int32_t angle, bool flipped)
 {
-    const double t = double(angle) * M_PI / 1800.0;
+    const double t = double(angle) * 3.14159265358979323846 / 1800.0;
     const int32_t c = trunc1000(std::cos(t)), s = trunc1000(std::sin(t));
     Matrix m{c, s, -s, c, 0, 0, angle, flipped};
     if (flipped) {

@@ -36,6 +36,8 @@ int cmd_progress_demo(const Args& args);
 int cmd_rotate(const Args& args);
 int cmd_stretch(const Args& args);
 int cmd_blend(const Args& args);
+int cmd_rotate_wmf(const Args& args);
+int cmd_rotate_emf(const Args& args);
 
 // Options of the whole process, set by main before a command runs.
 struct Options {
