@@ -80,6 +80,8 @@ PACKAGES=(cmake g++ make libgtest-dev libbenchmark-dev pkg-config clang libclang
           g++-mingw-w64-x86-64-posix wine64)
 # Device output: Ghostscript renders the printer road's PostScript in the tests.
 PACKAGES+=(ghostscript)
+# Metafiles: libwmf's wmf2svg reads the turned WMF files independently.
+PACKAGES+=(libwmf-bin python3)
 
 install_tools() {
     local missing=() p
