@@ -799,7 +799,7 @@ KELM3_API BOOL WINAPI PlayMetaFileRecord(HDC hdc, LPHANDLETABLE table, LPMETAREC
     }
     if (dc && !dc->enhanced) {
         dc->records.insert(dc->records.end(), p, p + bytes);
-        dc->maxRecord = std::max<uint32_t>(dc->maxRecord, mr->rdSize);
+        dc->maxRecord = std::max<uint32_t>(dc->maxRecord, static_cast<uint32_t>(bytes / 2));
         ++dc->recordCount;
     }
     return TRUE;
