@@ -734,6 +734,45 @@ KELM3_API UINT WINAPI TWAINCallDS(HANDLE hContext, DWORD dg, WORD dat, WORD msg,
  * fifth argument is ignored. */
 KELM3_API int WINAPI TWAINGetImageExt(BOOL showUI, int bitDepth, HGLOBAL *images, int capacity, LONG reserved);
 
+/* ---------------------------------------------------------------------------
+ * Metafile rotation
+ * ------------------------------------------------------------------------- */
+
+/* GetMetaFileWindowExt (ordinal 22): the window extent (last
+ * META_SETWINDOWEXT), window origin (last META_SETWINDOWORG) and map mode
+ * (last META_SETMAPMODE) that a metafile sets, sign-extended from their
+ * 16-bit parameters; 0 for each the metafile does not set. Any output may be
+ * NULL. Records too short for their parameters are not read. */
+KELM3_API void WINAPI GetMetaFileWindowExt(HMETAFILE hMF, LPSIZE extent, LPPOINT origin, LPLONG mapMode);
+
+/* RotateMetaFile (ordinal 45): a new memory metafile (the caller's, freed with
+ * DeleteMetaFile) showing hMF turned by angle tenths of a degree,
+ * counter-clockwise, with the integer matrix c = cos x 1000, s = sin x 1000
+ * (truncated): x' = MulDiv(x, c, 1000) + MulDiv(y, s, 1000) + dx,
+ * y' = -MulDiv(x, s, 1000) + MulDiv(y, c, 1000) + dy, the y terms negated when
+ * the source window's height is negative. The result's window is
+ * MM_ANISOTROPIC with origin 0, 0 and the extent of the turned source window,
+ * which (dx, dy) moves to start at 0, 0. Point and rectangle records are
+ * rewritten, font escapements turned by the angle, the corner size of
+ * rounded rectangles turned as a size (width and height exchanged nearer odd
+ * quarter turns), stretched bitmaps turned with RotateDIB (corners white) and
+ * drawn with StretchDIBBlt; other records are copied. Records too short for
+ * their fields, or naming handle-table slots outside the table, are left
+ * out. points holds x1, y1, x2, y2 and a fifth value: the two points receive
+ * their images under the matrix alone (no dx, dy), the fifth is unchanged;
+ * NULL is allowed. NULL when the new metafile cannot be made. */
+KELM3_API HMETAFILE WINAPI RotateMetaFile(HMETAFILE hMF, LONG angle, LPLONG points);
+
+/* RotateEnhMetaFile (ordinal 101): a new enhanced metafile (the caller's, freed
+ * with DeleteEnhMetaFile) showing hEMF turned by angle tenths of a degree with
+ * the matrix of RotateMetaFile and no translation: (x, y) becomes about
+ * (x c + y s, y c - x s) / 1000. Its description is the source's; its frame
+ * is what GDI computes from the drawing. Clip-rectangle records are dropped;
+ * poly-text records are copied unchanged, with one MessageBeep(0) each.
+ * Records that do not fit their stated sizes are left out. NULL when the new
+ * metafile cannot be made. */
+KELM3_API HENHMETAFILE WINAPI RotateEnhMetaFile(HENHMETAFILE hEMF, LONG angle);
+
 #ifdef __cplusplus
 }
 #endif

@@ -587,4 +587,6 @@ KELM3_API int WINAPI EndDoc(HDC hdc);
 }
 #endif
 
+#include "kelm3_win32_metafile.h"
+
 #endif /* KELM3_WIN32_H */

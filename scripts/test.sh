@@ -84,6 +84,8 @@ PACKAGES+=(zint zbar-tools)
 PACKAGES+=(ghostscript)
 # TWAIN on Linux: SANE devices as sources, and scanimage for the comparison.
 PACKAGES+=(libsane1 libsane-dev sane-utils)
+# Metafiles: libwmf's wmf2svg reads the turned WMF files independently.
+PACKAGES+=(libwmf-bin python3)
 
 install_tools() {
     local missing=() p

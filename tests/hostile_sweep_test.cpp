@@ -326,6 +326,48 @@ void load_as_file(const Bytes& block)
     DIBFree(d);
 }
 
+// Metafile rotation: the block as the packed DIB of a WMF stretched-bitmap
+// record and of an EMF one, turned with the rest of the metafile.
+void rotate_as_metafile_bitmap(const Bytes& block)
+{
+    if (block.size() > (1u << 20))
+        return;
+    Bytes wmf(18 + 28 + block.size() + block.size() % 2 + 6, 0);
+    const uint16_t head[3] = {1, 9, 0x300};
+    std::memcpy(wmf.data(), head, 6);
+    put32(&wmf[6], static_cast<uint32_t>(wmf.size() / 2));
+    put32(&wmf[18], static_cast<uint32_t>((28 + block.size() + block.size() % 2) / 2));
+    const uint16_t parms[12] = {0x0F43, 0x20, 0xCC, 0, 1, 2, 0, 0, 20, 30, 40, 50};
+    std::memcpy(&wmf[22], parms, sizeof parms);
+    std::memcpy(&wmf[46], block.data(), block.size());
+    put32(&wmf[wmf.size() - 6], 3);
+    HMETAFILE h = SetMetaFileBitsEx(static_cast<UINT>(wmf.size()), wmf.data());
+    ASSERT_NE(h, nullptr);
+    HMETAFILE turned = RotateMetaFile(h, 900, nullptr);
+    EXPECT_NE(turned, nullptr);
+    DeleteMetaFile(turned);
+    DeleteMetaFile(h);
+
+    const size_t rec = 80 + (block.size() + 3) / 4 * 4;
+    Bytes emf(108 + rec + 20, 0);
+    const uint32_t fields[] = {1, 108, 0, 0, 100, 100, 0, 0, 2000, 2000, 0x464D4520, 0x10000,
+                               static_cast<uint32_t>(emf.size()), 3, 1};
+    std::memcpy(emf.data(), fields, sizeof fields);
+    const uint32_t bits = block.size() > 40 ? static_cast<uint32_t>(block.size() - 40) : 0;
+    const uint32_t r[] = {81, static_cast<uint32_t>(rec), 0, 0, 0, 0, 50, 40, 0, 0, 2, 1,
+                          80, std::min<uint32_t>(40, static_cast<uint32_t>(block.size())), 120, bits, 0, 0xCC0020, 30, 20};
+    std::memcpy(&emf[108], r, sizeof r);
+    std::memcpy(&emf[108 + 80], block.data(), block.size());
+    const uint32_t eof[] = {14, 20, 0, 16, 20};
+    std::memcpy(&emf[108 + rec], eof, sizeof eof);
+    HENHMETAFILE e = SetEnhMetaFileBits(static_cast<UINT>(emf.size()), emf.data());
+    ASSERT_NE(e, nullptr);
+    HENHMETAFILE eturned = RotateEnhMetaFile(e, 900);
+    EXPECT_NE(eturned, nullptr);
+    DeleteEnhMetaFile(eturned);
+    DeleteEnhMetaFile(e);
+}
+
 TEST(HostileHeaders, EveryExportSurvivesTheBoundaryCrossProduct)
 {
     const size_t live = kelm::testing::live_blocks();
@@ -364,8 +406,13 @@ TEST(HostileHeaders, EveryExportSurvivesTheBoundaryCrossProduct)
                                 writing_exports(dib, block);
                                 // The file form once per header, with the
                                 // most bytes after it.
-                                if (size == sizes.back())
+                                if (size == sizes.back()) {
                                     load_as_file(block);
+                                    // Colour counts and plane counts are the
+                                    // bitmap's own business: one of each.
+                                    if (planes == 1 && clrUsed == 0)
+                                        rotate_as_metafile_bitmap(block);
+                                }
                                 EXPECT_EQ(DIBFree(dib), nullptr);
                                 ASSERT_EQ(kelm::testing::live_blocks(), live);
                                 ASSERT_EQ(kelm::testing::locked_blocks(), 0u);

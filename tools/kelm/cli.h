@@ -41,6 +41,8 @@ int cmd_blend(const Args& args);
 int cmd_postscript(const Args& args);
 int cmd_spline(const Args& args);
 int cmd_scan(const Args& args);
+int cmd_rotate_wmf(const Args& args);
+int cmd_rotate_emf(const Args& args);
 
 // Options of the whole process, set by main before a command runs.
 struct Options {

@@ -161,6 +161,29 @@ const Command kCommands[] = {
      "                extension when N > 1 (default 1)\n"
      "  --json        print one JSON object instead of text\n",
      cmd_scan},
+    {"rotate-wmf", "rotate-wmf IN OUT ANGLE [--json]",
+     "Usage: kelm rotate-wmf IN OUT ANGLE [--json]\n"
+     "\n"
+     "Turns the Windows metafile IN by ANGLE degrees (at most one decimal,\n"
+     "counter-clockwise) record by record and writes it as OUT. The result's\n"
+     "window starts at 0, 0 and holds the whole turned picture. A placeable\n"
+     "header (22 bytes, key 9AC6CDD7) is kept, with the turned bounding box.\n"
+     "Records too short for their fields are left out. - is standard input or\n"
+     "output.\n"
+     "\n"
+     "  --json        print one JSON object instead of text\n",
+     cmd_rotate_wmf},
+    {"rotate-emf", "rotate-emf IN OUT ANGLE [--json]",
+     "Usage: kelm rotate-emf IN OUT ANGLE [--json]\n"
+     "\n"
+     "Turns the enhanced metafile IN by ANGLE degrees (at most one decimal,\n"
+     "counter-clockwise) about its origin, record by record, and writes it as\n"
+     "OUT; the new bounds cover the turned drawing. Clip rectangles are dropped;\n"
+     "records that do not fit their sizes are left out. - is standard input or\n"
+     "output.\n"
+     "\n"
+     "  --json        print one JSON object instead of text\n",
+     cmd_rotate_emf},
 };
 
 const Command kHidden[] = {

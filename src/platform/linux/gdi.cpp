@@ -9,6 +9,7 @@
 
 #include "platform/linux/gdi32.h"
 #include "platform/linux/gdi_objects.h"
+#include "platform/linux/metafile_dc.h"
 
 namespace kelm::gdi {
 
@@ -352,6 +353,8 @@ KELM3_API int WINAPI GetDeviceCaps(HDC hdc, int index)
 
 KELM3_API HGDIOBJ WINAPI SelectObject(HDC hdc, HGDIOBJ h)
 {
+    if (kelm::meta::is_recording_dc(hdc))
+        return kelm::meta::record_select(hdc, h);
     GDI_LOCK;
     Dc* dc = find_dc(hdc);
     auto* obj = static_cast<Object*>(h);
@@ -407,6 +410,8 @@ KELM3_API HGDIOBJ WINAPI GetCurrentObject(HDC hdc, UINT type)
 
 KELM3_API BOOL WINAPI DeleteObject(HGDIOBJ ho)
 {
+    if (kelm::meta::forget_object(ho))
+        return TRUE;
     GDI_LOCK;
     auto* obj = static_cast<Object*>(ho);
     if (!ho || !s.objects.count(obj) || obj->kind == Kind::Dc)
@@ -517,6 +522,8 @@ KELM3_API BOOL WINAPI SetViewportOrgEx(HDC hdc, int x, int y, LPPOINT lppt)
 
 KELM3_API BOOL WINAPI SetWindowOrgEx(HDC hdc, int x, int y, LPPOINT lppt)
 {
+    if (kelm::meta::is_recording_dc(hdc))
+        return kelm::meta::record_window_org(hdc, x, y, lppt);
     GDI_LOCK;
     Dc* dc = find_dc(hdc);
     if (!dc)
@@ -642,6 +649,8 @@ KELM3_API BOOL WINAPI BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, 
 
 KELM3_API BOOL WINAPI PatBlt(HDC hdc, int x, int y, int w, int h, DWORD rop)
 {
+    if (kelm::meta::is_recording_dc(hdc))
+        return kelm::meta::record_patblt(hdc, x, y, w, h, rop);
     GDI_LOCK;
     Dc* dc = find_dc(hdc);
     if (!dc || rop_uses_source(rop))
@@ -670,6 +679,8 @@ KELM3_API BOOL WINAPI PatBlt(HDC hdc, int x, int y, int w, int h, DWORD rop)
 
 KELM3_API BOOL WINAPI Polyline(HDC hdc, const POINT* apt, int cpt)
 {
+    if (kelm::meta::is_recording_dc(hdc))
+        return kelm::meta::record_polyline(hdc, apt, cpt);
     GDI_LOCK;
     Dc* dc = find_dc(hdc);
     if (!dc || !apt || cpt < 2)

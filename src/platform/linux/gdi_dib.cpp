@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/linux/gdi_objects.h"
+#include "platform/linux/metafile_dc.h"
 
 namespace kelm::gdi {
 
@@ -442,6 +443,9 @@ KELM3_API int WINAPI StretchDIBits(HDC hdc, int xDest, int yDest, int DestWidth,
                                    int SrcWidth, int SrcHeight, const void* lpBits, const BITMAPINFO* lpbmi,
                                    UINT iUsage, DWORD rop)
 {
+    if (kelm::meta::is_recording_dc(hdc))
+        return kelm::meta::record_stretch_dib_bits(hdc, xDest, yDest, DestWidth, DestHeight, xSrc, ySrc, SrcWidth,
+                                                   SrcHeight, lpBits, lpbmi, iUsage, rop);
     GDI_LOCK;
     Dc* dc = find_dc(hdc);
     DibReader dib;
