@@ -129,7 +129,9 @@ typedef int(CALLBACK *ENHMFENUMPROC)(HDC hdc, HANDLETABLE *lpht, const ENHMETARE
 #define OBJ_METADC 4
 #define OBJ_ENHMETADC 12
 #define ENHMETA_SIGNATURE 0x464D4520
-#define MB_OK 0
+#ifndef MB_OK
+#define MB_OK 0x00000000L
+#endif
 
 KELM3_API HDC WINAPI CreateMetaFileA(LPCSTR pszFile);
 KELM3_API HMETAFILE WINAPI CloseMetaFile(HDC hdc);

@@ -105,7 +105,9 @@ typedef struct tagMSG {
 #define GWL_USERDATA (-21)
 #define GWL_STYLE (-16)
 
+#ifndef MB_OK
 #define MB_OK 0x00000000L
+#endif
 #define MB_OKCANCEL 0x00000001L
 #define MB_ICONHAND 0x00000010L
 #define MB_ICONERROR MB_ICONHAND
