@@ -25,6 +25,7 @@ struct Palette {
     int levels = 0;
     int cubeSize = 0;        // levels^3, where the grey ramp starts
     BYTE level[3][256] = {}; // blue level, green level x n, red level x n^2
+    int half[3][256] = {};   // blue, green, red of each entry, halved (nearest search)
 };
 
 inline uint32_t key15(unsigned b, unsigned g, unsigned r)
@@ -126,13 +127,18 @@ int nearest_index(const Palette& pal, int b, int g, int r)
     b >>= 1;
     g >>= 1;
     r >>= 1;
+    // All distances first (a loop the compiler vectorises), then the first
+    // smallest: the same choice as a running minimum.
+    int dist[256];
+    const int n = pal.inUse;
+    for (int i = 0; i < n; ++i) {
+        const int db = pal.half[0][i] - b, dg = pal.half[1][i] - g, dr = pal.half[2][i] - r;
+        dist[i] = ((db * db) >> 2) + dg * dg + ((dr * dr) >> 1);
+    }
     int best = 0, bestD = 0x7FFFFFFF;
-    for (int i = 0; i < pal.inUse; ++i) {
-        const RGBQUAD& e = pal.entries[i];
-        const int db = (e.rgbBlue >> 1) - b, dg = (e.rgbGreen >> 1) - g, dr = (e.rgbRed >> 1) - r;
-        const int d = ((db * db) >> 2) + dg * dg + ((dr * dr) >> 1);
-        if (d < bestD) {
-            bestD = d;
+    for (int i = 0; i < n; ++i) {
+        if (dist[i] < bestD) {
+            bestD = dist[i];
             best = i;
         }
     }
@@ -193,6 +199,70 @@ void dither_rows(const DitherSource& src, const Palette& pal, BYTE* out, uint64_
     }
 }
 
+// The cube palette's rows. Off the grey diagonal the chosen entry's channel
+// is the level value of that channel alone, so each channel's error comes
+// from a table of its own value and the three error chains run side by side
+// without waiting for the index; on the diagonal the grey ramp entry is taken
+// instead, selected without a branch. Same sums, same clamps as dither_rows.
+template <int D>
+void cube_row(const BYTE* bgr, int16_t* err, uint32_t w, BYTE* out, const int* quant, const int* greyValue,
+              const BYTE (*level)[256], int cubeSize)
+{
+    int c0 = 0, c1 = 0, c2 = 0;           // carry, 7 x error
+    int a0 = 0, a1 = 0, a2 = 0;           // pend1
+    int b0 = 0, b1 = 0, b2 = 0;           // pend2
+    int64_t x = D > 0 ? 0 : static_cast<int64_t>(w) - 1;
+    for (uint32_t i = 0; i < w; ++i, x += D) {
+        int16_t* slot = err + static_cast<size_t>(x + 1) * 4;
+        const BYTE* c = bgr + static_cast<size_t>(x) * 3;
+        const int v0 = std::clamp(c[0] + ((c0 + slot[0]) >> 4), 0, 255);
+        const int v1 = std::clamp(c[1] + ((c1 + slot[1]) >> 4), 0, 255);
+        const int v2 = std::clamp(c[2] + ((c2 + slot[2]) >> 4), 0, 255);
+        const bool grey = v0 == v1 && v1 == v2;
+        const int cubeIndex = level[0][v0] + level[1][v1] + level[2][v2];
+        const int greyIndex = cubeSize + ((v0 + 8) >> 4);
+        out[x] = static_cast<BYTE>(grey ? greyIndex : cubeIndex);
+        const int g = v0 - greyValue[v0];
+        const int e0 = grey ? g : v0 - quant[v0];
+        const int e1 = grey ? g : v1 - quant[v1];
+        const int e2 = grey ? g : v2 - quant[v2];
+        int16_t* behind = slot - 4 * D;
+        behind[0] = static_cast<int16_t>(3 * e0 + a0);
+        behind[1] = static_cast<int16_t>(3 * e1 + a1);
+        behind[2] = static_cast<int16_t>(3 * e2 + a2);
+        a0 = 5 * e0 + b0;
+        a1 = 5 * e1 + b1;
+        a2 = 5 * e2 + b2;
+        b0 = e0;
+        b1 = e1;
+        b2 = e2;
+        c0 = 7 * e0;
+        c1 = 7 * e1;
+        c2 = 7 * e2;
+    }
+}
+
+void dither_cube(const DitherSource& src, const Palette& pal, BYTE* out, uint64_t outStride)
+{
+    const uint32_t w = src.width;
+    std::vector<int16_t> err((static_cast<size_t>(w) + 2) * 4, 0);
+    std::vector<BYTE> bgr(static_cast<size_t>(w) * 3);
+    // quant[v]: the blue (= green = red) value of v's level; greyValue[v]:
+    // the value of the grey ramp entry v maps to.
+    int quant[256], greyValue[256];
+    for (int v = 0; v < 256; ++v) {
+        quant[v] = pal.entries[pal.level[0][v]].rgbBlue;
+        greyValue[v] = pal.entries[pal.cubeSize + ((v + 8) >> 4)].rgbBlue;
+    }
+    for (uint32_t y = 0; y < src.rows; ++y, out += outStride) {
+        read_bgr_row(src, y, bgr.data());
+        if (y & 1)
+            cube_row<1>(bgr.data(), err.data(), w, out, quant, greyValue, pal.level, pal.cubeSize);
+        else
+            cube_row<-1>(bgr.data(), err.data(), w, out, quant, greyValue, pal.level, pal.cubeSize);
+    }
+}
+
 }  // namespace
 
 HGLOBAL dither_to_8(const void* lpbi, int levels, int popular, const void* lpbiPalette)
@@ -213,9 +283,14 @@ HGLOBAL dither_to_8(const void* lpbi, int levels, int popular, const void* lpbiP
         return nullptr;
     }
     try {
-    std::memcpy(p + kInfoHeaderSize, pal->entries, sizeof pal->entries);
+        std::memcpy(p + kInfoHeaderSize, pal->entries, sizeof pal->entries);
+        for (int i = 0; i < 256; ++i) {
+            pal->half[0][i] = pal->entries[i].rgbBlue >> 1;
+            pal->half[1][i] = pal->entries[i].rgbGreen >> 1;
+            pal->half[2][i] = pal->entries[i].rgbRed >> 1;
+        }
         if (pal->cube)
-            dither_rows<true>(src, *pal, p + l.pixelOffset, l.stride);
+            dither_cube(src, *pal, p + l.pixelOffset, l.stride);
         else
             dither_rows<false>(src, *pal, p + l.pixelOffset, l.stride);
     } catch (...) {
