@@ -145,13 +145,53 @@ int nearest_index(const Palette& pal, int b, int g, int r)
     return best;
 }
 
-template <bool Cube>
-void dither_rows(const DitherSource& src, const Palette& pal, BYTE* out, uint64_t outStride)
+// A row against a searched palette (popular colours or the caller's),
+// direction D, the nearest entry of each 15-bit cell cached for the call.
+template <int D>
+void search_row(const BYTE* bgr, int16_t* err, uint32_t w, BYTE* out, const Palette& pal, BYTE* cache,
+                const int* pb, const int* pg, const int* pr)
+{
+    int c0 = 0, c1 = 0, c2 = 0;           // carry, 7 x error
+    int a0 = 0, a1 = 0, a2 = 0;           // pend1
+    int b0 = 0, b1 = 0, b2 = 0;           // pend2
+    int64_t x = D > 0 ? 0 : static_cast<int64_t>(w) - 1;
+    for (uint32_t i = 0; i < w; ++i, x += D) {
+        int16_t* slot = err + static_cast<size_t>(x + 1) * 4;
+        const BYTE* c = bgr + static_cast<size_t>(x) * 3;
+        const int v0 = std::clamp(c[0] + ((c0 + slot[0]) >> 4), 0, 255);
+        const int v1 = std::clamp(c[1] + ((c1 + slot[1]) >> 4), 0, 255);
+        const int v2 = std::clamp(c[2] + ((c2 + slot[2]) >> 4), 0, 255);
+        const uint32_t key = key15(static_cast<unsigned>(v0), static_cast<unsigned>(v1), static_cast<unsigned>(v2));
+        int index = cache[key] - 1;
+        if (index < 0) {
+            index = nearest_index(pal, v0, v1, v2);
+            cache[key] = static_cast<BYTE>(index + 1);  // 255 stays uncached
+        }
+        out[x] = static_cast<BYTE>(index);
+        const int e0 = v0 - pb[index], e1 = v1 - pg[index], e2 = v2 - pr[index];
+        int16_t* behind = slot - 4 * D;
+        behind[0] = static_cast<int16_t>(3 * e0 + a0);
+        behind[1] = static_cast<int16_t>(3 * e1 + a1);
+        behind[2] = static_cast<int16_t>(3 * e2 + a2);
+        a0 = 5 * e0 + b0;
+        a1 = 5 * e1 + b1;
+        a2 = 5 * e2 + b2;
+        b0 = e0;
+        b1 = e1;
+        b2 = e2;
+        c0 = 7 * e0;
+        c1 = 7 * e1;
+        c2 = 7 * e2;
+    }
+}
+
+// Slots 0..w+1 of blue, green, red errors; column x reads slot x + 1. Rows
+// alternate direction, the first right to left.
+void dither_search(const DitherSource& src, const Palette& pal, BYTE* out, uint64_t outStride)
 {
     const uint32_t w = src.width;
-    // Slots 0..w+1 of blue, green, red errors; column x reads slot x + 1.
     std::vector<int16_t> err((static_cast<size_t>(w) + 2) * 4, 0);
-    std::vector<BYTE> cache(Cube ? 0 : 32768, 0);
+    std::vector<BYTE> cache(32768, 0);
     std::vector<BYTE> bgr(static_cast<size_t>(w) * 3);
     int pb[256], pg[256], pr[256];
     for (int i = 0; i < 256; ++i) {
@@ -161,41 +201,10 @@ void dither_rows(const DitherSource& src, const Palette& pal, BYTE* out, uint64_
     }
     for (uint32_t y = 0; y < src.rows; ++y, out += outStride) {
         read_bgr_row(src, y, bgr.data());
-        const bool leftToRight = (y & 1) != 0;
-        const int d = leftToRight ? 1 : -1;
-        int carry[3] = {0, 0, 0}, pend1[3] = {0, 0, 0}, pend2[3] = {0, 0, 0};
-        int64_t x = leftToRight ? 0 : static_cast<int64_t>(w) - 1;
-        for (uint32_t i = 0; i < w; ++i, x += d) {
-            int16_t* slot = &err[static_cast<size_t>(x + 1) * 4];
-            const BYTE* c = &bgr[static_cast<size_t>(x) * 3];
-            int v[3];
-            for (int ch = 0; ch < 3; ++ch)
-                v[ch] = std::clamp(c[ch] + ((carry[ch] + slot[ch]) >> 4), 0, 255);
-            int index;
-            if constexpr (Cube) {
-                if (v[0] == v[1] && v[1] == v[2])
-                    index = pal.cubeSize + ((v[0] + 8) >> 4);
-                else
-                    index = pal.level[0][v[0]] + pal.level[1][v[1]] + pal.level[2][v[2]];
-            } else {
-                const uint32_t key = key15(static_cast<unsigned>(v[0]), static_cast<unsigned>(v[1]), static_cast<unsigned>(v[2]));
-                if (cache[key] == 0) {
-                    index = nearest_index(pal, v[0], v[1], v[2]);
-                    cache[key] = static_cast<BYTE>(index + 1);  // 255 stays uncached
-                } else {
-                    index = cache[key] - 1;
-                }
-            }
-            out[x] = static_cast<BYTE>(index);
-            const int e[3] = {v[0] - pb[index], v[1] - pg[index], v[2] - pr[index]};
-            int16_t* behind = slot - 4 * d;  // slot x + 1 - d
-            for (int ch = 0; ch < 3; ++ch) {
-                behind[ch] = static_cast<int16_t>(3 * e[ch] + pend1[ch]);
-                pend1[ch] = 5 * e[ch] + pend2[ch];
-                pend2[ch] = e[ch];
-                carry[ch] = 7 * e[ch];
-            }
-        }
+        if (y & 1)
+            search_row<1>(bgr.data(), err.data(), w, out, pal, cache.data(), pb, pg, pr);
+        else
+            search_row<-1>(bgr.data(), err.data(), w, out, pal, cache.data(), pb, pg, pr);
     }
 }
 
@@ -203,7 +212,7 @@ void dither_rows(const DitherSource& src, const Palette& pal, BYTE* out, uint64_
 // is the level value of that channel alone, so each channel's error comes
 // from a table of its own value and the three error chains run side by side
 // without waiting for the index; on the diagonal the grey ramp entry is taken
-// instead, selected without a branch. Same sums, same clamps as dither_rows.
+// instead, selected without a branch. Same sums, same clamps as search_row.
 template <int D>
 void cube_row(const BYTE* bgr, int16_t* err, uint32_t w, BYTE* out, const int* quant, const int* greyValue,
               const BYTE (*level)[256], int cubeSize)
@@ -292,7 +301,7 @@ HGLOBAL dither_to_8(const void* lpbi, int levels, int popular, const void* lpbiP
         if (pal->cube)
             dither_cube(src, *pal, p + l.pixelOffset, l.stride);
         else
-            dither_rows<false>(src, *pal, p + l.pixelOffset, l.stride);
+            dither_search(src, *pal, p + l.pixelOffset, l.stride);
     } catch (...) {
         GlobalUnlock(h);
         GlobalFree(h);
