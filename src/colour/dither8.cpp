@@ -209,32 +209,50 @@ void dither_search(const DitherSource& src, const Palette& pal, BYTE* out, uint6
 }
 
 // The cube palette's rows. Off the grey diagonal the chosen entry's channel
-// is the level value of that channel alone, so each channel's error comes
-// from a table of its own value and the three error chains run side by side
-// without waiting for the index; on the diagonal the grey ramp entry is taken
-// instead, selected without a branch. Same sums, same clamps as search_row.
+// is the level value of that channel alone, so each channel's error is a
+// function of its own unclamped sum u = sample + (error in) / 16, read from a
+// table; the three error chains then run side by side without waiting for
+// the index. On the diagonal the grey ramp entry is taken instead, selected
+// without a branch. Same sums, same clamps as search_row.
+//
+// u stays within [-256, 511]: every error is a difference of two bytes, so
+// the sixteenths that reach a pixel (7 + 3 + 5 + 1 of them) sum to at most
+// 16 x 255 in size.
+constexpr int kUBias = 256;
+constexpr int kUSpan = 768;
+
+struct CubeTables {
+    int clampU[kUSpan];     // clamp(u, 0, 255)
+    int errU[kUSpan];       // clamp(u) minus its level's value
+    int greyErr[256];       // v minus the value of v's grey ramp entry
+    const BYTE (*level)[256];
+    int cubeSize;
+};
+
 template <int D>
-void cube_row(const BYTE* bgr, int16_t* err, uint32_t w, BYTE* out, const int* quant, const int* greyValue,
-              const BYTE (*level)[256], int cubeSize)
+void cube_row(const BYTE* bgr, int16_t* err, uint32_t w, BYTE* out, const CubeTables& t)
 {
     int c0 = 0, c1 = 0, c2 = 0;           // carry, 7 x error
     int a0 = 0, a1 = 0, a2 = 0;           // pend1
     int b0 = 0, b1 = 0, b2 = 0;           // pend2
+    const int* clampU = t.clampU + kUBias;
+    const int* errU = t.errU + kUBias;
     int64_t x = D > 0 ? 0 : static_cast<int64_t>(w) - 1;
     for (uint32_t i = 0; i < w; ++i, x += D) {
         int16_t* slot = err + static_cast<size_t>(x + 1) * 4;
         const BYTE* c = bgr + static_cast<size_t>(x) * 3;
-        const int v0 = std::clamp(c[0] + ((c0 + slot[0]) >> 4), 0, 255);
-        const int v1 = std::clamp(c[1] + ((c1 + slot[1]) >> 4), 0, 255);
-        const int v2 = std::clamp(c[2] + ((c2 + slot[2]) >> 4), 0, 255);
+        const int u0 = c[0] + ((c0 + slot[0]) >> 4);
+        const int u1 = c[1] + ((c1 + slot[1]) >> 4);
+        const int u2 = c[2] + ((c2 + slot[2]) >> 4);
+        const int v0 = clampU[u0], v1 = clampU[u1], v2 = clampU[u2];
         const bool grey = v0 == v1 && v1 == v2;
-        const int cubeIndex = level[0][v0] + level[1][v1] + level[2][v2];
-        const int greyIndex = cubeSize + ((v0 + 8) >> 4);
+        const int cubeIndex = t.level[0][v0] + t.level[1][v1] + t.level[2][v2];
+        const int greyIndex = t.cubeSize + ((v0 + 8) >> 4);
         out[x] = static_cast<BYTE>(grey ? greyIndex : cubeIndex);
-        const int g = v0 - greyValue[v0];
-        const int e0 = grey ? g : v0 - quant[v0];
-        const int e1 = grey ? g : v1 - quant[v1];
-        const int e2 = grey ? g : v2 - quant[v2];
+        const int g = t.greyErr[v0];
+        const int e0 = grey ? g : errU[u0];
+        const int e1 = grey ? g : errU[u1];
+        const int e2 = grey ? g : errU[u2];
         int16_t* behind = slot - 4 * D;
         behind[0] = static_cast<int16_t>(3 * e0 + a0);
         behind[1] = static_cast<int16_t>(3 * e1 + a1);
@@ -256,19 +274,22 @@ void dither_cube(const DitherSource& src, const Palette& pal, BYTE* out, uint64_
     const uint32_t w = src.width;
     std::vector<int16_t> err((static_cast<size_t>(w) + 2) * 4, 0);
     std::vector<BYTE> bgr(static_cast<size_t>(w) * 3);
-    // quant[v]: the blue (= green = red) value of v's level; greyValue[v]:
-    // the value of the grey ramp entry v maps to.
-    int quant[256], greyValue[256];
-    for (int v = 0; v < 256; ++v) {
-        quant[v] = pal.entries[pal.level[0][v]].rgbBlue;
-        greyValue[v] = pal.entries[pal.cubeSize + ((v + 8) >> 4)].rgbBlue;
+    auto t = std::make_unique<CubeTables>();
+    for (int i = 0; i < kUSpan; ++i) {
+        const int v = std::clamp(i - kUBias, 0, 255);
+        t->clampU[i] = v;
+        t->errU[i] = v - pal.entries[pal.level[0][v]].rgbBlue;  // the blue level's entry holds that value
     }
+    for (int v = 0; v < 256; ++v)
+        t->greyErr[v] = v - pal.entries[pal.cubeSize + ((v + 8) >> 4)].rgbBlue;
+    t->level = pal.level;
+    t->cubeSize = pal.cubeSize;
     for (uint32_t y = 0; y < src.rows; ++y, out += outStride) {
         read_bgr_row(src, y, bgr.data());
         if (y & 1)
-            cube_row<1>(bgr.data(), err.data(), w, out, quant, greyValue, pal.level, pal.cubeSize);
+            cube_row<1>(bgr.data(), err.data(), w, out, *t);
         else
-            cube_row<-1>(bgr.data(), err.data(), w, out, quant, greyValue, pal.level, pal.cubeSize);
+            cube_row<-1>(bgr.data(), err.data(), w, out, *t);
     }
 }
 
