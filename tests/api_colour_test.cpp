@@ -574,8 +574,9 @@ TEST(ScaleToGray, AllThreePathsAsTheModel)
 {
     std::mt19937 rng(51);
     int paths[4] = {};
-    for (int round = 0; round < 60; ++round) {
-        const LONG w = 2 + static_cast<LONG>(rng() % 60), h = 2 + static_cast<LONG>(rng() % 40);
+    // The later rounds are wide enough for the word-at-a-time box counts.
+    for (int round = 0; round < 72; ++round) {
+        const LONG w = 2 + static_cast<LONG>(rng() % (round < 60 ? 60 : 400)), h = 2 + static_cast<LONG>(rng() % 40);
         const UINT bits = round % 5 == 4 ? (round % 2 ? 24u : 8u) : 1u;
         HGLOBAL d = random_image(rng, w, h, bits);
         Dib keep(d);
@@ -751,7 +752,8 @@ TEST(Fir, RandomKernelsAsTheModel)
     std::mt19937 rng(71);
     for (const Source& s : kAllSources) {
         const bool accepted = s.bits >= 24;
-        for (int round = 0; round < 4; ++round) {
+        // Round 4 is wider than the interior's 2048-byte chunks.
+        for (int round = 0; round < 5; ++round) {
             const int kw = 1 + 2 * static_cast<int>(rng() % 3), kh = 1 + 2 * static_cast<int>(rng() % 3);
             std::vector<long> k(static_cast<size_t>(kw * kh));
             std::vector<LONG> kl(k.size());
@@ -759,7 +761,8 @@ TEST(Fir, RandomKernelsAsTheModel)
                 kl[i] = static_cast<LONG>(k[i] = round == 3 ? static_cast<long>(rng() % 2000001) - 1000000
                                                             : static_cast<long>(rng() % 1025) - 400);
             const int offset = static_cast<int>(rng() % 301) - 150;
-            const LONG w = 1 + static_cast<LONG>(rng() % 19), h = 1 + static_cast<LONG>(rng() % 9);
+            const LONG w = round == 4 ? 690 + static_cast<LONG>(rng() % 700) : 1 + static_cast<LONG>(rng() % 19),
+                       h = 1 + static_cast<LONG>(rng() % 9);
             SCOPED_TRACE(testing::Message() << s.name << ", " << w << " x " << h << ", kernel " << kw << " x " << kh);
             Dib d(make_source(rng, s, w, h));
             const Bytes src = block_bytes(d.get());

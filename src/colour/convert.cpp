@@ -30,8 +30,16 @@ void expand24(BYTE* base, const BYTE* src, uint64_t width, uint64_t rows, uint64
         while (x >= 4 && static_cast<size_t>(out - in) >= 16) {
             in -= 12;
             out -= 16;
-            BYTE t[16] = {in[0], in[1], in[2], 0, in[3], in[4], in[5], 0, in[6], in[7], in[8], 0, in[9], in[10], in[11], 0};
-            std::memcpy(out, t, 16);
+            // Whole words on the little-endian targets: bytes 0-7 and 8-11
+            // give the four pixels, each widened with a zero fourth byte.
+            uint64_t a;
+            uint32_t b;
+            std::memcpy(&a, in, 8);
+            std::memcpy(&b, in + 8, 4);
+            const uint64_t lo = (a & 0xFFFFFFu) | ((a >> 24) & 0xFFFFFFu) << 32;
+            const uint64_t hi = (a >> 48) | uint64_t{b & 0xFFu} << 16 | uint64_t{(b >> 8) & 0xFFFFFFu} << 32;
+            std::memcpy(out, &lo, 8);
+            std::memcpy(out + 8, &hi, 8);
             x -= 4;
         }
         while (x-- > 0) {

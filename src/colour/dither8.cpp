@@ -25,6 +25,7 @@ struct Palette {
     int levels = 0;
     int cubeSize = 0;        // levels^3, where the grey ramp starts
     BYTE level[3][256] = {}; // blue level, green level x n, red level x n^2
+    int half[3][256] = {};   // blue, green, red of each entry, halved (nearest search)
 };
 
 inline uint32_t key15(unsigned b, unsigned g, unsigned r)
@@ -126,26 +127,71 @@ int nearest_index(const Palette& pal, int b, int g, int r)
     b >>= 1;
     g >>= 1;
     r >>= 1;
+    // All distances first (a loop the compiler vectorises), then the first
+    // smallest: the same choice as a running minimum.
+    int dist[256];
+    const int n = pal.inUse;
+    for (int i = 0; i < n; ++i) {
+        const int db = pal.half[0][i] - b, dg = pal.half[1][i] - g, dr = pal.half[2][i] - r;
+        dist[i] = ((db * db) >> 2) + dg * dg + ((dr * dr) >> 1);
+    }
     int best = 0, bestD = 0x7FFFFFFF;
-    for (int i = 0; i < pal.inUse; ++i) {
-        const RGBQUAD& e = pal.entries[i];
-        const int db = (e.rgbBlue >> 1) - b, dg = (e.rgbGreen >> 1) - g, dr = (e.rgbRed >> 1) - r;
-        const int d = ((db * db) >> 2) + dg * dg + ((dr * dr) >> 1);
-        if (d < bestD) {
-            bestD = d;
+    for (int i = 0; i < n; ++i) {
+        if (dist[i] < bestD) {
+            bestD = dist[i];
             best = i;
         }
     }
     return best;
 }
 
-template <bool Cube>
-void dither_rows(const DitherSource& src, const Palette& pal, BYTE* out, uint64_t outStride)
+// A row against a searched palette (popular colours or the caller's),
+// direction D, the nearest entry of each 15-bit cell cached for the call.
+template <int D>
+void search_row(const BYTE* bgr, int16_t* err, uint32_t w, BYTE* out, const Palette& pal, BYTE* cache,
+                const int* pb, const int* pg, const int* pr)
+{
+    int c0 = 0, c1 = 0, c2 = 0;           // carry, 7 x error
+    int a0 = 0, a1 = 0, a2 = 0;           // pend1
+    int b0 = 0, b1 = 0, b2 = 0;           // pend2
+    int64_t x = D > 0 ? 0 : static_cast<int64_t>(w) - 1;
+    for (uint32_t i = 0; i < w; ++i, x += D) {
+        int16_t* slot = err + static_cast<size_t>(x + 1) * 4;
+        const BYTE* c = bgr + static_cast<size_t>(x) * 3;
+        const int v0 = std::clamp(c[0] + ((c0 + slot[0]) >> 4), 0, 255);
+        const int v1 = std::clamp(c[1] + ((c1 + slot[1]) >> 4), 0, 255);
+        const int v2 = std::clamp(c[2] + ((c2 + slot[2]) >> 4), 0, 255);
+        const uint32_t key = key15(static_cast<unsigned>(v0), static_cast<unsigned>(v1), static_cast<unsigned>(v2));
+        int index = cache[key] - 1;
+        if (index < 0) {
+            index = nearest_index(pal, v0, v1, v2);
+            cache[key] = static_cast<BYTE>(index + 1);  // 255 stays uncached
+        }
+        out[x] = static_cast<BYTE>(index);
+        const int e0 = v0 - pb[index], e1 = v1 - pg[index], e2 = v2 - pr[index];
+        int16_t* behind = slot - 4 * D;
+        behind[0] = static_cast<int16_t>(3 * e0 + a0);
+        behind[1] = static_cast<int16_t>(3 * e1 + a1);
+        behind[2] = static_cast<int16_t>(3 * e2 + a2);
+        a0 = 5 * e0 + b0;
+        a1 = 5 * e1 + b1;
+        a2 = 5 * e2 + b2;
+        b0 = e0;
+        b1 = e1;
+        b2 = e2;
+        c0 = 7 * e0;
+        c1 = 7 * e1;
+        c2 = 7 * e2;
+    }
+}
+
+// Slots 0..w+1 of blue, green, red errors; column x reads slot x + 1. Rows
+// alternate direction, the first right to left.
+void dither_search(const DitherSource& src, const Palette& pal, BYTE* out, uint64_t outStride)
 {
     const uint32_t w = src.width;
-    // Slots 0..w+1 of blue, green, red errors; column x reads slot x + 1.
     std::vector<int16_t> err((static_cast<size_t>(w) + 2) * 4, 0);
-    std::vector<BYTE> cache(Cube ? 0 : 32768, 0);
+    std::vector<BYTE> cache(32768, 0);
     std::vector<BYTE> bgr(static_cast<size_t>(w) * 3);
     int pb[256], pg[256], pr[256];
     for (int i = 0; i < 256; ++i) {
@@ -155,41 +201,95 @@ void dither_rows(const DitherSource& src, const Palette& pal, BYTE* out, uint64_
     }
     for (uint32_t y = 0; y < src.rows; ++y, out += outStride) {
         read_bgr_row(src, y, bgr.data());
-        const bool leftToRight = (y & 1) != 0;
-        const int d = leftToRight ? 1 : -1;
-        int carry[3] = {0, 0, 0}, pend1[3] = {0, 0, 0}, pend2[3] = {0, 0, 0};
-        int64_t x = leftToRight ? 0 : static_cast<int64_t>(w) - 1;
-        for (uint32_t i = 0; i < w; ++i, x += d) {
-            int16_t* slot = &err[static_cast<size_t>(x + 1) * 4];
-            const BYTE* c = &bgr[static_cast<size_t>(x) * 3];
-            int v[3];
-            for (int ch = 0; ch < 3; ++ch)
-                v[ch] = std::clamp(c[ch] + ((carry[ch] + slot[ch]) >> 4), 0, 255);
-            int index;
-            if constexpr (Cube) {
-                if (v[0] == v[1] && v[1] == v[2])
-                    index = pal.cubeSize + ((v[0] + 8) >> 4);
-                else
-                    index = pal.level[0][v[0]] + pal.level[1][v[1]] + pal.level[2][v[2]];
-            } else {
-                const uint32_t key = key15(static_cast<unsigned>(v[0]), static_cast<unsigned>(v[1]), static_cast<unsigned>(v[2]));
-                if (cache[key] == 0) {
-                    index = nearest_index(pal, v[0], v[1], v[2]);
-                    cache[key] = static_cast<BYTE>(index + 1);  // 255 stays uncached
-                } else {
-                    index = cache[key] - 1;
-                }
-            }
-            out[x] = static_cast<BYTE>(index);
-            const int e[3] = {v[0] - pb[index], v[1] - pg[index], v[2] - pr[index]};
-            int16_t* behind = slot - 4 * d;  // slot x + 1 - d
-            for (int ch = 0; ch < 3; ++ch) {
-                behind[ch] = static_cast<int16_t>(3 * e[ch] + pend1[ch]);
-                pend1[ch] = 5 * e[ch] + pend2[ch];
-                pend2[ch] = e[ch];
-                carry[ch] = 7 * e[ch];
-            }
-        }
+        if (y & 1)
+            search_row<1>(bgr.data(), err.data(), w, out, pal, cache.data(), pb, pg, pr);
+        else
+            search_row<-1>(bgr.data(), err.data(), w, out, pal, cache.data(), pb, pg, pr);
+    }
+}
+
+// The cube palette's rows. Off the grey diagonal the chosen entry's channel
+// is the level value of that channel alone, so each channel's error is a
+// function of its own unclamped sum u = sample + (error in) / 16, read from a
+// table; the three error chains then run side by side without waiting for
+// the index. On the diagonal the grey ramp entry is taken instead, selected
+// without a branch. Same sums, same clamps as search_row.
+//
+// u stays within [-256, 511]: every error is a difference of two bytes, so
+// the sixteenths that reach a pixel (7 + 3 + 5 + 1 of them) sum to at most
+// 16 x 255 in size.
+constexpr int kUBias = 256;
+constexpr int kUSpan = 768;
+
+struct CubeTables {
+    int clampU[kUSpan];     // clamp(u, 0, 255)
+    int errU[kUSpan];       // clamp(u) minus its level's value
+    int greyErr[256];       // v minus the value of v's grey ramp entry
+    const BYTE (*level)[256];
+    int cubeSize;
+};
+
+template <int D>
+void cube_row(const BYTE* bgr, int16_t* err, uint32_t w, BYTE* out, const CubeTables& t)
+{
+    int c0 = 0, c1 = 0, c2 = 0;           // carry, 7 x error
+    int a0 = 0, a1 = 0, a2 = 0;           // pend1
+    int b0 = 0, b1 = 0, b2 = 0;           // pend2
+    const int* clampU = t.clampU + kUBias;
+    const int* errU = t.errU + kUBias;
+    int64_t x = D > 0 ? 0 : static_cast<int64_t>(w) - 1;
+    for (uint32_t i = 0; i < w; ++i, x += D) {
+        int16_t* slot = err + static_cast<size_t>(x + 1) * 4;
+        const BYTE* c = bgr + static_cast<size_t>(x) * 3;
+        const int u0 = c[0] + ((c0 + slot[0]) >> 4);
+        const int u1 = c[1] + ((c1 + slot[1]) >> 4);
+        const int u2 = c[2] + ((c2 + slot[2]) >> 4);
+        const int v0 = clampU[u0], v1 = clampU[u1], v2 = clampU[u2];
+        const bool grey = v0 == v1 && v1 == v2;
+        const int cubeIndex = t.level[0][v0] + t.level[1][v1] + t.level[2][v2];
+        const int greyIndex = t.cubeSize + ((v0 + 8) >> 4);
+        out[x] = static_cast<BYTE>(grey ? greyIndex : cubeIndex);
+        const int g = t.greyErr[v0];
+        const int e0 = grey ? g : errU[u0];
+        const int e1 = grey ? g : errU[u1];
+        const int e2 = grey ? g : errU[u2];
+        int16_t* behind = slot - 4 * D;
+        behind[0] = static_cast<int16_t>(3 * e0 + a0);
+        behind[1] = static_cast<int16_t>(3 * e1 + a1);
+        behind[2] = static_cast<int16_t>(3 * e2 + a2);
+        a0 = 5 * e0 + b0;
+        a1 = 5 * e1 + b1;
+        a2 = 5 * e2 + b2;
+        b0 = e0;
+        b1 = e1;
+        b2 = e2;
+        c0 = 7 * e0;
+        c1 = 7 * e1;
+        c2 = 7 * e2;
+    }
+}
+
+void dither_cube(const DitherSource& src, const Palette& pal, BYTE* out, uint64_t outStride)
+{
+    const uint32_t w = src.width;
+    std::vector<int16_t> err((static_cast<size_t>(w) + 2) * 4, 0);
+    std::vector<BYTE> bgr(static_cast<size_t>(w) * 3);
+    auto t = std::make_unique<CubeTables>();
+    for (int i = 0; i < kUSpan; ++i) {
+        const int v = std::clamp(i - kUBias, 0, 255);
+        t->clampU[i] = v;
+        t->errU[i] = v - pal.entries[pal.level[0][v]].rgbBlue;  // the blue level's entry holds that value
+    }
+    for (int v = 0; v < 256; ++v)
+        t->greyErr[v] = v - pal.entries[pal.cubeSize + ((v + 8) >> 4)].rgbBlue;
+    t->level = pal.level;
+    t->cubeSize = pal.cubeSize;
+    for (uint32_t y = 0; y < src.rows; ++y, out += outStride) {
+        read_bgr_row(src, y, bgr.data());
+        if (y & 1)
+            cube_row<1>(bgr.data(), err.data(), w, out, *t);
+        else
+            cube_row<-1>(bgr.data(), err.data(), w, out, *t);
     }
 }
 
@@ -213,11 +313,16 @@ HGLOBAL dither_to_8(const void* lpbi, int levels, int popular, const void* lpbiP
         return nullptr;
     }
     try {
-    std::memcpy(p + kInfoHeaderSize, pal->entries, sizeof pal->entries);
+        std::memcpy(p + kInfoHeaderSize, pal->entries, sizeof pal->entries);
+        for (int i = 0; i < 256; ++i) {
+            pal->half[0][i] = pal->entries[i].rgbBlue >> 1;
+            pal->half[1][i] = pal->entries[i].rgbGreen >> 1;
+            pal->half[2][i] = pal->entries[i].rgbRed >> 1;
+        }
         if (pal->cube)
-            dither_rows<true>(src, *pal, p + l.pixelOffset, l.stride);
+            dither_cube(src, *pal, p + l.pixelOffset, l.stride);
         else
-            dither_rows<false>(src, *pal, p + l.pixelOffset, l.stride);
+            dither_search(src, *pal, p + l.pixelOffset, l.stride);
     } catch (...) {
         GlobalUnlock(h);
         GlobalFree(h);

@@ -71,24 +71,41 @@ void filter_pixel(const FirJob& j, uint64_t y, uint64_t x)
 }
 
 // Interior of a one-plane image: every byte of the row span [x0, x1) pixels,
-// with 32-bit sums (the caller has checked they cannot overflow).
-void filter_interior_row(const FirJob& j, const std::vector<Tap>& taps, uint64_t y, uint64_t x0, uint64_t x1)
+// with 32-bit sums (the caller has checked they cannot overflow). The span
+// goes in chunks small enough that the sums stay in the first-level cache
+// while every tap adds its row into them; `acc` is the caller's chunk buffer.
+constexpr uint64_t kChunk = 2048;
+
+void filter_interior_row(const FirJob& j, const std::vector<Tap>& taps, uint64_t y, uint64_t x0, uint64_t x1,
+                         int32_t* acc)
 {
     const uint64_t n = (x1 - x0) * j.bpp;
-    std::vector<int32_t> acc(n, 0);
-    for (const Tap& t : taps) {
-        const BYTE* s = j.src + static_cast<uint64_t>(static_cast<int64_t>(y) + t.dy) * j.stride +
-                        static_cast<uint64_t>(static_cast<int64_t>(x0) + t.dx) * j.bpp;
-        const int32_t w = t.weight;
-        int32_t* a = acc.data();
-        for (uint64_t i = 0; i < n; ++i)
-            a[i] += w * s[i];
-    }
+    const BYTE* base = j.src + x0 * j.bpp;
     BYTE* q = j.dst + y * j.stride + x0 * j.bpp;
     const int32_t off = static_cast<int32_t>(j.offset);
-    for (uint64_t i = 0; i < n; ++i) {
-        const int32_t v = off + acc[i] / 256;
-        q[i] = static_cast<BYTE>(v < 0 ? 0 : v > 255 ? 255 : v);
+    for (uint64_t c0 = 0; c0 < n; c0 += kChunk) {
+        const uint64_t m = std::min(kChunk, n - c0);
+        bool first = true;
+        for (const Tap& t : taps) {
+            const BYTE* s = base + static_cast<uint64_t>(static_cast<int64_t>(y) + t.dy) * j.stride + c0;
+            s += t.dx * static_cast<int64_t>(j.bpp);
+            const int32_t w = t.weight;
+            if (first) {
+                for (uint64_t i = 0; i < m; ++i)
+                    acc[i] = w * s[i];
+                first = false;
+            } else {
+                for (uint64_t i = 0; i < m; ++i)
+                    acc[i] += w * s[i];
+            }
+        }
+        if (first)
+            std::fill_n(acc, m, 0);
+        BYTE* qq = q + c0;
+        for (uint64_t i = 0; i < m; ++i) {
+            const int32_t v = off + acc[i] / 256;
+            qq[i] = static_cast<BYTE>(v < 0 ? 0 : v > 255 ? 255 : v);
+        }
     }
     if (j.channels == 3 && j.bpp == 4)
         for (uint64_t x = 0; x < x1 - x0; ++x)
@@ -121,7 +138,7 @@ HGLOBAL fir_filter(HGLOBAL hDib, const LONG* kernel, int kw, int kh, int offset)
         return nullptr;
     }
     try {
-    std::memcpy(q, dib.bytes(), l.headerSize);
+        std::memcpy(q, dib.bytes(), l.headerSize);
         j.src = dib.bytes() + l.pixelOffset;
         j.dst = q + l.pixelOffset;
         j.width = static_cast<uint64_t>(l.width);
@@ -149,13 +166,14 @@ HGLOBAL fir_filter(HGLOBAL hDib, const LONG* kernel, int kw, int kh, int offset)
         const bool fast = !j.twoPlane && absSum * 255 < (int64_t{1} << 30) && offset > -(1 << 29) &&
                           offset < (1 << 29) && (j.bpp == 3 || j.bpp == 4);
         const uint64_t hx = static_cast<uint64_t>(kw / 2), hy = static_cast<uint64_t>(kh / 2);
+        std::vector<int32_t> acc(fast ? kChunk : 0);
         // A zero width has no pixels, however many rows it claims.
         for (uint64_t y = 0; y < j.rows && j.width > 0; ++y) {
             const bool rowInside = y >= hy && y + hy < j.rows;
             if (fast && rowInside && j.width > 2 * hx) {
                 for (uint64_t x = 0; x < hx; ++x)
                     filter_pixel(j, y, x);
-                filter_interior_row(j, taps, y, hx, j.width - hx);
+                filter_interior_row(j, taps, y, hx, j.width - hx, acc.data());
                 for (uint64_t x = j.width - hx; x < j.width; ++x)
                     filter_pixel(j, y, x);
             } else {

@@ -27,6 +27,35 @@ struct SCALE {
     TRDIB tout;
 };
 
+// Bit count without the POPCNT instruction, which the baseline targets lack
+// (std::popcount would become a library call per box).
+inline uint64_t byte_counts(uint64_t v)
+{
+    v = v - ((v >> 1) & 0x5555555555555555ull);
+    v = (v & 0x3333333333333333ull) + ((v >> 2) & 0x3333333333333333ull);
+    return (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+}
+
+// Sum of the eight bytes of v, each at most 255.
+inline uint32_t byte_sum(uint64_t v)
+{
+    v = (v & 0x00FF00FF00FF00FFull) + ((v >> 8) & 0x00FF00FF00FF00FFull);
+    return static_cast<uint32_t>((v * 0x0001000100010001ull) >> 48);
+}
+
+inline uint32_t popcount64(uint64_t v)
+{
+    return byte_sum(byte_counts(v));
+}
+
+inline uint64_t load_be64(const BYTE* p)
+{
+    uint64_t v = 0;
+    for (int i = 0; i < 8; ++i)
+        v = (v << 8) | p[i];
+    return v;
+}
+
 // Set bits of bits [pos, pos + n) of a packed row (bit 7 of a byte is its
 // leftmost pixel), reading only the bytes the range covers.
 inline uint32_t count_bits(const BYTE* row, uint64_t pos, uint64_t n)
@@ -45,7 +74,7 @@ inline uint32_t count_bits(const BYTE* row, uint64_t pos, uint64_t n)
         v <<= 8 * (8 - bytes);  // left-align in 64 bits
         v <<= skip;
         v >>= 64 - take;
-        total += static_cast<uint32_t>(std::popcount(v));
+        total += popcount64(v);
         n -= take;
         p += (skip + take) >> 3;
         skip = static_cast<unsigned>((skip + take) & 7);
@@ -104,8 +133,21 @@ void ScaleMonoDib(SCALE& s, BYTE* lpbiOut, BYTE* out, uint64_t dBytesPerLine)
         for (int destx = 0; destx < s.cxDest; ++destx) {
             const uint64_t srcw = pWidthArray[static_cast<size_t>(destx)];
             uint64_t set = 0;
-            for (int64_t r = 0; r < srch; ++r)
-                set += count_bits(rows + static_cast<uint64_t>(r) * in.WidthBytes, pos, srcw);
+            const unsigned skip = static_cast<unsigned>(pos & 7);
+            if (skip + srcw <= 64 && (pos >> 3) + 8 <= in.WidthBytes && srch <= 31) {
+                // The box's bits of each row lie in one 8-byte word inside
+                // the row: per-byte counts of up to 31 rows are summed
+                // before the bytes are added up.
+                const uint64_t keep = srcw == 64 ? ~0ull : ((1ull << srcw) - 1) << (64 - skip - srcw);
+                const BYTE* q = rows + (pos >> 3);
+                uint64_t bytes = 0;
+                for (int64_t r = 0; r < srch; ++r, q += in.WidthBytes)
+                    bytes += byte_counts(load_be64(q) & keep);
+                set = byte_sum(bytes);
+            } else {
+                for (int64_t r = 0; r < srch; ++r)
+                    set += count_bits(rows + static_cast<uint64_t>(r) * in.WidthBytes, pos, srcw);
+            }
             dptrLine[destx] = static_cast<BYTE>((64 * set) / (srcw * static_cast<uint64_t>(srch)));
             pos += srcw;
         }
