@@ -88,7 +88,7 @@ while IFS='|' read -r fill to opts want; do
     "$kelm" new 7x5x24 --fill "$fill" "$work/d.bmp" >/dev/null
     [ "$opts" = "-" ] && opts=""
     # shellcheck disable=SC2086
-    check "dither $fill --to $to $opts" 0 "dithered to $to bits" -- "$kelm" dither "$work/d.bmp" "$work/d_out.bmp" --to "$to" $opts
+    check "dither $fill --to $to $opts" 0 "dithered to $to bits?" -- "$kelm" dither "$work/d.bmp" "$work/d_out.bmp" --to "$to" $opts
     expect_equal "dither $fill --to $to $opts: depth" "7x5, $to-bit" "$(form "$work/d_out.bmp")"
     expect_equal "dither $fill --to $to $opts: pixels" "$want $want $want" "$(pixels "$work/d_out.bmp" 0,0 6,4 3,2)"
 done <<'EOF'
@@ -220,6 +220,22 @@ check "filter: --kernel missing" 2 "--kernel FILE" -- "$kelm" filter "$work/f.bm
 check "filter: bad offset" 2 "-65535 to 65535" -- \
     "$kelm" filter "$work/f.bmp" "$work/x.bmp" --kernel "$work/identity.k" --offset 1e3
 check "filter --help describes the kernel file" 0 '"W H"' -- "$kelm" filter --help
+
+# An alpha channel survives gamma and filters, which correct or clear every
+# byte of a 32-bit pixel.
+im=$(command -v convert-im6.q16 || { [ -x /usr/bin/convert ] && echo /usr/bin/convert; } || true)
+if [ -n "$im" ]; then
+    "$im" -size 3x3 'xc:rgba(100,150,200,0.25)' "PNG32:$work/alpha.png"
+    alpha() { "$kelm" pixel "$1" 1 1 --json | grep -Eo '"a":[0-9]+' | head -1; }
+    before=$(alpha "$work/alpha.png")
+    "$kelm" gamma "$work/alpha.png" "$work/alpha_g.png" 2.0 >/dev/null
+    "$kelm" filter "$work/alpha.png" "$work/alpha_f.png" --kernel "$work/zero.k" --offset 10 >/dev/null
+    expect_equal "alpha kept by gamma and filter" "$before $before #0a0a0a" \
+        "$(alpha "$work/alpha_g.png") $(alpha "$work/alpha_f.png") $(pixel "$work/alpha_f.png" 1 1)"
+    expect_equal "alpha of the test image is partial" "yes" "$([ "$before" != '"a":255' ] && [ -n "$before" ] && echo yes)"
+else
+    skip "alpha through gamma and filter" "ImageMagick is not installed"
+fi
 
 # Usage errors list what is allowed.
 while IFS='|' read -r status pattern args; do

@@ -169,7 +169,9 @@ int cmd_dither(const Args& args)
     if (ok && (!depthOk || f.completed.biPlanes != 1 || (*to == 4 && f.completed.biSize != 40))) {
         ok = ConvertDIB(&img.dib, 24, 0) != 0;
         if (ok)
-            note(in, "widened to 24 bits first: the " + std::to_string(*to) + "-bit dither does not read its form");
+            note(in, std::string("widened to 24 bits first: the ") + std::to_string(*to) + "-bit dither reads " +
+                         (*to == 1 ? "4 to 32 bits" : *to == 4 ? "8 to 32 bits with a 40-byte header" : "16 to 32 bits") +
+                         " in one plane");
     }
     HGLOBAL result = nullptr;
     if (ok) {
@@ -198,7 +200,7 @@ int cmd_dither(const Args& args)
     const long entries = *to == 1 ? 2 : *to == 4 ? 16 : static_cast<long>(bi.biClrImportant);
     return save_and_report(out, result,
                            std::to_string(bi.biWidth) + "x" + std::to_string(bi.biHeight) + ", dithered to " +
-                               std::to_string(*to) + " bits (" + std::to_string(entries) + " colours)",
+                               std::to_string(*to) + (*to == 1 ? " bit (" : " bits (") + std::to_string(entries) + " colours)",
                            "\"width\":" + std::to_string(bi.biWidth) + ",\"height\":" + std::to_string(bi.biHeight) +
                                ",\"bits\":" + std::to_string(*to) + ",\"colours\":" + std::to_string(entries));
 }
