@@ -43,6 +43,15 @@ int cmd_spline(const Args& args);
 int cmd_scan(const Args& args);
 int cmd_rotate_wmf(const Args& args);
 int cmd_rotate_emf(const Args& args);
+// Colour.
+int cmd_convert(const Args& args);
+int cmd_palette(const Args& args);
+int cmd_dither(const Args& args);
+int cmd_grey(const Args& args);
+int cmd_scale_to_grey(const Args& args);
+int cmd_gamma(const Args& args);
+int cmd_filter(const Args& args);
+int cmd_sharpen(const Args& args);
 
 // Options of the whole process, set by main before a command runs.
 struct Options {
@@ -134,5 +143,25 @@ std::string masks_json(const uint32_t masks[4], bool alpha);
 std::string facts_json(const ImageFacts& f);
 std::string sample_json(const PixelSample& s);
 std::string samples_json(const std::vector<PixelSample>& samples);
+
+// Steps the colour commands share (defined in cmd_convert.cpp).
+// Loads IN for a command that works on its pixels: returns kExitOk with the
+// image in *img, or prints why not ("kelm: IN: cannot VERB: ...") and
+// returns the exit status, with nothing left allocated.
+int load_for_pixels(const char* verb, const std::string& in, LoadedImage* img);
+// The colour exports read 16-bit pixels as 5-5-5 and 32-bit ones as blue,
+// green, red bytes whatever the bit-field masks say. An image whose masks say
+// otherwise is widened to 24 bits through the pixel accessor (which honours
+// them) first, with a note; false when that conversion fails (the image is
+// then unchanged).
+bool widen_unusual_masks(const std::string& in, HGLOBAL* dib);
+// Saves a command's result as OUT and frees it, then reports: "OUT: TEXT"
+// (not with --quiet), or with --json the object {"file":OUT,JSON_FIELDS}.
+// The report goes to standard error when OUT is standard output.
+int save_and_report(const std::string& out, HGLOBAL result, const std::string& text, const std::string& jsonFields);
+// Filters IN with a kernel (kw x kh weights in 1/256, rows from the top as
+// displayed), or sharpens it when kernel is null, and saves OUT (cmd_filter.cpp).
+int filter_image(const char* verb, const std::string& in, const std::string& out, const LONG* kernel, int kw, int kh,
+                 int offset);
 
 }  // namespace kelm_cli

@@ -184,6 +184,112 @@ const Command kCommands[] = {
      "\n"
      "  --json        print one JSON object instead of text\n",
      cmd_rotate_emf},
+    // Colour.
+    {"convert", "convert IN OUT --bits N [--json]",
+     "Usage: kelm convert IN OUT --bits N [--json]\n"
+     "\n"
+     "Converts IN to another depth and saves it as OUT. Fewer bits take the\n"
+     "nearest entry of the new depth's default colour table, without dithering\n"
+     "(see kelm dither); more bits keep the colours.\n"
+     "\n"
+     "  --bits N      1, 4, 8, 16, 24 or 32; 48 and 64 give two planes of 24 or 32\n"
+     "  --json        print one JSON object instead of text\n",
+     cmd_convert},
+    {"palette", "palette IN OUT --colours N [--json]",
+     "Usage: kelm palette IN OUT --colours N [--json]\n"
+     "\n"
+     "Chooses N colours that represent IN (median cut over a 64x64x64 colour\n"
+     "histogram), prints them and saves them as the colour table of a 1 x 1\n"
+     "8-bit image OUT, for kelm dither --to 8 --palette OUT. Entries past the\n"
+     "colours the image has are black.\n"
+     "\n"
+     "  --colours N   1 to 256\n"
+     "  --json        JSON with the table as \"colours\": [\"#rrggbb\", ...]\n",
+     cmd_palette},
+    {"dither", "dither IN OUT --to 1|4|8 [--levels N] [--popular N] [--palette FILE] [--grey-map FILE] [--json]",
+     "Usage: kelm dither IN OUT --to 1|4|8 [--levels N] [--popular N] [--palette FILE]\n"
+     "                   [--grey-map FILE] [--json]\n"
+     "\n"
+     "Reduces IN by error diffusion and saves it as OUT. Forms a dither does not\n"
+     "read (fewer bits than it takes, two planes, other bit-field layouts) are\n"
+     "widened to 24 bits first, with a note.\n"
+     "\n"
+     "  --to 1        black and white, by the grey value (77 R + 151 G + 28 B) / 256\n"
+     "  --to 4        the standard 16 colours\n"
+     "  --to 8        an 8-bit palette: by default the 6x6x6 colour cube, 16 greys\n"
+     "                and white (233 entries)\n"
+     "  --levels N    --to 8: a cube of N (2 to 6) levels per channel, 0 for none\n"
+     "  --popular N   --to 8: the N (0 to 255) most frequent colours after the\n"
+     "                cube, then the standard 16 colours when 240 or fewer entries\n"
+     "                precede them; at most 256 entries in all\n"
+     "  --palette FILE  --to 8: the colour table of an image (e.g. from kelm\n"
+     "                palette); at most 255 of its entries are used\n"
+     "  --grey-map FILE  --to 1: 256 numbers 0 to 255 separated by spaces or\n"
+     "                lines; entry g replaces the grey value g before dithering\n"
+     "  --json        print one JSON object instead of text\n",
+     cmd_dither},
+    {"grey", "grey IN OUT [--json]",
+     "Usage: kelm grey IN OUT [--json]\n"
+     "\n"
+     "Turns IN into shades of grey, (77 R + 151 G + 28 B) / 256, and saves it as\n"
+     "OUT. Palette images keep their pixels and get a grey colour table; other\n"
+     "images become 8-bit grey images (16-bit and bit-field images through 24\n"
+     "bits; two planes stay two planes).\n"
+     "\n"
+     "  --json        print one JSON object instead of text\n",
+     cmd_grey},
+    {"scale-to-grey", "scale-to-grey IN OUT WIDTHxHEIGHT [--rect LEFT,TOP,RIGHT,BOTTOM] [--json]",
+     "Usage: kelm scale-to-grey IN OUT WIDTHxHEIGHT [--rect LEFT,TOP,RIGHT,BOTTOM] [--json]\n"
+     "\n"
+     "Scales IN (or a rectangle of it) to WIDTHxHEIGHT by averaging the boxes of\n"
+     "pixels each new pixel covers, and saves it as OUT. A 1-bit image becomes an\n"
+     "8-bit image of 65 grey levels (a bilevel scan viewed smaller); any other a\n"
+     "24-bit image.\n"
+     "\n"
+     "  --rect L,T,R,B  the source rectangle, inclusive pixel edges counted from\n"
+     "                  the top-left corner (default: the whole image)\n"
+     "  --json          print one JSON object instead of text\n",
+     cmd_scale_to_grey},
+    {"gamma", "gamma IN OUT VALUE [--json]",
+     "Usage: kelm gamma IN OUT VALUE [--json]\n"
+     "\n"
+     "Gamma-corrects IN and saves it as OUT: each channel v becomes\n"
+     "255 x (v / 255) ^ VALUE, truncated. 1.0 leaves the image unchanged, above 1\n"
+     "darkens, below 1 brightens. VALUE counts to four decimals (0.0001 to\n"
+     "100000). Palette images have their colour table corrected; an alpha\n"
+     "channel is kept.\n"
+     "\n"
+     "  --json        print one JSON object instead of text\n",
+     cmd_gamma},
+    {"filter", "filter IN OUT --kernel FILE [--offset N] [--json]",
+     "Usage: kelm filter IN OUT --kernel FILE [--offset N] [--json]\n"
+     "\n"
+     "Convolves a 24- or 32-bit IN (two planes and CMYK too) with the kernel in\n"
+     "FILE and saves it as OUT. Each channel becomes OFFSET + (sum of weight x\n"
+     "neighbour) / 256, clamped; neighbours outside the image are left out.\n"
+     "An alpha channel is kept.\n"
+     "\n"
+     "Kernel file: first line \"W H\" (odd, 1 to 99), then H rows of W integer\n"
+     "weights in 1/256 (256 is 1.0), the first row above the pixel as the image\n"
+     "is displayed. Lines starting with # are comments. A 3x3 blur:\n"
+     "    3 3\n"
+     "    16 32 16\n"
+     "    32 64 32\n"
+     "    16 32 16\n"
+     "\n"
+     "  --kernel FILE the kernel\n"
+     "  --offset N    added to every value (-65535 to 65535, default 0)\n"
+     "  --json        print one JSON object instead of text\n",
+     cmd_filter},
+    {"sharpen", "sharpen IN OUT [--json]",
+     "Usage: kelm sharpen IN OUT [--json]\n"
+     "\n"
+     "Sharpens a 24- or 32-bit IN (two planes and CMYK too) and saves it as OUT:\n"
+     "twice each pixel less a quarter of each of its four direct neighbours\n"
+     "(kelm filter with the kernel 3 3 / 0 -64 0 / -64 512 -64 / 0 -64 0).\n"
+     "\n"
+     "  --json        print one JSON object instead of text\n",
+     cmd_sharpen},
 };
 
 const Command kHidden[] = {
