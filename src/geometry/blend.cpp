@@ -5,6 +5,11 @@
 // stretch's accumulator rule except that narrowing takes the pixel after each
 // group. Requests it cannot blend become an opaque StretchDIB2DIBBlt.
 #include <algorithm>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "geometry/geometry.h"
 
@@ -12,13 +17,26 @@ namespace kelm {
 
 namespace {
 
+// v / 255 for 0 <= v <= 65534, without a division: (v + 1 + (v >> 8)) >> 8
+// equals the quotient over that whole range (checked for every v), and the
+// products here reach 255 x 255 = 65025 at most.
+inline int div255(int v)
+{
+    return (v + 1 + (v >> 8)) >> 8;
+}
+
 inline BYTE mix(BYTE d, BYTE s, int a)
 {
-    // Signed difference, division truncating toward zero.
-    return static_cast<BYTE>(d + ((static_cast<int>(s) - d) * a) / 255);
+    // Signed difference, division truncating toward zero: the quotient of
+    // the magnitude, given the difference's sign.
+    const int diff = static_cast<int>(s) - d;
+    const int q = div255((diff < 0 ? -diff : diff) * a);
+    return static_cast<BYTE>(d + (diff < 0 ? -q : q));
 }
 
 struct ConstantBlend {
+    static constexpr bool kVector = true;
+    static constexpr bool kOwnAlpha = false;
     int a;
     const BYTE* end;  // unused
     void operator()(BYTE* d, const BYTE* s) const
@@ -34,12 +52,13 @@ struct ConstantBlend {
 // after the very last pixel of the pixel array there is no such byte, and
 // the pixel counts as opaque.
 struct AlphaBlend {
+    static constexpr bool kVector = false;
     int a;
     const BYTE* end;  // one past the source's pixel array
     void operator()(BYTE* d, const BYTE* s) const
     {
         const int alpha = s + 3 < end ? s[3] : 255;
-        const int eff = (alpha * a) / 255;
+        const int eff = div255(alpha * a);
         d[0] = mix(d[0], s[0], eff);
         d[1] = mix(d[1], s[1], eff);
         d[2] = mix(d[2], s[2], eff);
@@ -48,15 +67,81 @@ struct AlphaBlend {
 
 // 32-bit sources always hold their alpha byte.
 struct AlphaBlend32 {
+    static constexpr bool kVector = true;
+    static constexpr bool kOwnAlpha = true;
     int a;
     void operator()(BYTE* d, const BYTE* s) const
     {
-        const int eff = (s[3] * a) / 255;
+        const int eff = div255(s[3] * a);
         d[0] = mix(d[0], s[0], eff);
         d[1] = mix(d[1], s[1], eff);
         d[2] = mix(d[2], s[2], eff);
     }
 };
+
+#if defined(__SSE2__)
+// The operations of ConstantBlend and AlphaBlend32 on two pixels at a time,
+// channels widened to 16-bit lanes: the difference's magnitude times the
+// weight stays within 65025, so the unsigned product and div255 are exact,
+// and the sign goes back on afterwards. The bytes are those of the scalar
+// operation. Returns how many leading pixels of the span it did; the last
+// pixel is always left to the scalar loop, so that the 4-byte loads and
+// stores of 3-byte pixels never reach past the span.
+inline __m128i div255_epu16(__m128i v)
+{
+    const __m128i one = _mm_set1_epi16(1);
+    return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(v, one), _mm_srli_epi16(v, 8)), 8);
+}
+
+inline uint32_t load32(const BYTE* p)
+{
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+template <class Op>
+int64_t blend_span_sse2(const Op& op, BYTE* out, const BYTE* in, int64_t n, size_t sb, size_t db)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i weight = _mm_set1_epi16(static_cast<short>(op.a));
+    // Lanes 0 .. 2 of each pixel take the result; lane 3 (the destination's
+    // fourth byte) keeps its value.
+    const __m128i keep = _mm_set_epi16(-1, 0, 0, 0, -1, 0, 0, 0);
+    int64_t i = 0;
+    for (; i + 2 < n; i += 2, out += 2 * db, in += 2 * sb) {
+        const __m128i sv = _mm_unpacklo_epi8(_mm_set_epi32(0, 0, static_cast<int>(load32(in + sb)), static_cast<int>(load32(in))), zero);
+        const __m128i dw = _mm_set_epi32(0, 0, static_cast<int>(load32(out + db)), static_cast<int>(load32(out)));
+        const __m128i dv = _mm_unpacklo_epi8(dw, zero);
+        __m128i eff;
+        if constexpr (Op::kOwnAlpha) {
+            const __m128i alpha = _mm_shufflehi_epi16(_mm_shufflelo_epi16(sv, 0xFF), 0xFF);
+            eff = div255_epu16(_mm_mullo_epi16(alpha, weight));
+        } else {
+            eff = weight;
+        }
+        const __m128i diff = _mm_sub_epi16(sv, dv);
+        const __m128i sign = _mm_srai_epi16(diff, 15);
+        const __m128i mag = _mm_sub_epi16(_mm_xor_si128(diff, sign), sign);
+        const __m128i q = div255_epu16(_mm_mullo_epi16(mag, eff));
+        __m128i r = _mm_add_epi16(dv, _mm_sub_epi16(_mm_xor_si128(q, sign), sign));
+        r = _mm_or_si128(_mm_andnot_si128(keep, r), _mm_and_si128(keep, dv));
+        const __m128i packed = _mm_packus_epi16(r, r);
+        const uint32_t p0 = static_cast<uint32_t>(_mm_cvtsi128_si32(packed));
+        const uint32_t p1 = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(packed, 4)));
+        // In a 3-byte destination the fourth byte stored with the first
+        // pixel is the second pixel's first byte, rewritten right after. The
+        // second pixel's store ends at that pixel: the next pair's loads must
+        // not overlap a store still in flight, which would stall them.
+        std::memcpy(out, &p0, 4);
+        if (db == 3)
+            std::memcpy(out + 3, &p1, 3);
+        else
+            std::memcpy(out + 4, &p1, 4);
+    }
+    return i;
+}
+#endif
 
 template <class Op>
 void blend_rows(const Op& op, const LockedDib& s, const LockedDib& d, const STRETCHPARAMS& p)
@@ -75,11 +160,19 @@ void blend_rows(const Op& op, const LockedDib& s, const LockedDib& d, const STRE
         const BYTE* in = s.bytes() + sl.pixelOffset + static_cast<size_t>(r) * sl.stride + static_cast<size_t>(p.xSrc) * sb;
         auto src = [&](int64_t i) { return in + static_cast<size_t>(std::min(i, lastOk)) * sb; };
         if (cxDst == cxSrc) {
+            int64_t i = 0;
+#if defined(__SSE2__)
+            if constexpr (Op::kVector) {
+                i = blend_span_sse2(op, out, in, cxDst, sb, db);
+                out += static_cast<size_t>(i) * db;
+                in += static_cast<size_t>(i) * sb;
+            }
+#endif
             if (sb == 4 && db == 3)
-                for (int64_t i = 0; i < cxDst; ++i, out += 3, in += 4)
+                for (; i < cxDst; ++i, out += 3, in += 4)
                     op(out, in);
             else
-                for (int64_t i = 0; i < cxDst; ++i, out += db, in += sb)
+                for (; i < cxDst; ++i, out += db, in += sb)
                     op(out, in);
         } else if (cxDst > cxSrc) {
             const int64_t q = cxDst / cxSrc, e = cxDst % cxSrc;

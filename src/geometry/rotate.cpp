@@ -17,6 +17,9 @@ namespace kelm {
 namespace {
 
 constexpr int64_t kScale = 10000;  // sine and cosine are held x 10000
+// Destination rows between a pixel and the pixel whose source line it asks
+// for ahead of use (rotate_span_bytes).
+constexpr int64_t kAhead = 16;
 
 int64_t floor_div(int64_t a, int64_t b)
 {
@@ -99,7 +102,14 @@ void rotate_span_bytes(TransformSetup& s, int y, int64_t x0, int64_t x1, int64_t
     const ptrdiff_t stride = static_cast<ptrdiff_t>(s.src.WidthBytes);
     const BYTE* in = s.src.hpbits + static_cast<size_t>(b + fy.v) * s.src.WidthBytes + static_cast<size_t>(a + fx.v) * B;
     BYTE* out = s.dst.hpbits + static_cast<size_t>(y) * s.dst.WidthBytes + static_cast<size_t>(x0) * B;
+    // The pixels a few destination rows further down read the source near
+    // where these do, moved by those rows' step: their lines are asked for
+    // now, since along a slanted walk nearly every pixel is on another
+    // source row, and the hardware prefetchers do not follow such a walk.
+    const ptrdiff_t ahead = static_cast<ptrdiff_t>(kAhead * sine / kScale) * static_cast<ptrdiff_t>(B) +
+                            static_cast<ptrdiff_t>(kAhead * cosine / kScale) * stride;
     for (int64_t n = x1 - x0; n > 0; --n, out += B) {
+        __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(in) + static_cast<uintptr_t>(ahead)));
         std::memcpy(out, in, B);
         const int32_t dx = fx.step(), dy = fy.step();
         if (n > 1)  // the step after the last pixel may leave the image

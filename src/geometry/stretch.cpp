@@ -6,7 +6,15 @@
 // Everything else is TransformDIB with StretchMapProc, whose source column
 // depends on x alone and source row on y alone: one column table per call,
 // one MulDiv per row, and the covered span of columns found once.
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "geometry/walk.h"
 
@@ -70,9 +78,62 @@ void build_row(BYTE* out, const BYTE* in, int64_t cxDst, int64_t cxSrc, bool rig
     }
 }
 
+#if defined(__SSE2__)
+// memcpy whose 16-byte-aligned middle goes out by non-temporal stores: the
+// destination lines are written whole without being read first, and the
+// bytes are those of memcpy.
+void stream_copy(BYTE* out, const BYTE* in, size_t n)
+{
+    size_t i = std::min<size_t>(n, (16 - (reinterpret_cast<uintptr_t>(out) & 15)) & 15);
+    std::memcpy(out, in, i);
+    for (; i + 16 <= n; i += 16)
+        _mm_stream_si128(reinterpret_cast<__m128i*>(out + i), _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i)));
+    std::memcpy(out + i, in + i, n - i);
+}
+
+// A result much larger than the caches is built a row at a time in a
+// scratch row and streamed to every destination row that takes it: most of
+// the cost of a big enlargement is the memory traffic of the writes, and
+// ordinary stores would first read each destination line. False (nothing
+// written) when the result is small or the scratch row cannot be had.
+template <unsigned B>
+bool byte_worker_streamed(const LockedDib& s, const LockedDib& d, const STRETCHPARAMS& p)
+{
+    const size_t rowBytes = static_cast<size_t>(p.cxDst) * B;
+    if (static_cast<uint64_t>(rowBytes) * static_cast<uint64_t>(p.cyDst) < (uint64_t{64} << 20))
+        return false;
+    std::unique_ptr<BYTE[]> scratch(new (std::nothrow) BYTE[rowBytes]);
+    if (!scratch)
+        return false;
+    const DibLayout& sl = s.layout();
+    const DibLayout& dl = d.layout();
+    const BYTE* sbits = s.bytes() + sl.pixelOffset;
+    BYTE* dbits = d.bytes() + dl.pixelOffset;
+    const size_t ss = static_cast<size_t>(sl.stride), ds = static_cast<size_t>(dl.stride);
+    const bool rightOk = static_cast<int64_t>(p.xSrc) + p.cxSrc < sl.width;
+    int64_t n = 0;
+    while (n < p.cyDst) {
+        const int64_t r = p.ySrc + muldiv64(p.cySrc - 1, n, p.cyDst - 1);
+        build_row<B>(scratch.get(), sbits + static_cast<size_t>(r) * ss + static_cast<size_t>(p.xSrc) * B, p.cxDst,
+                     p.cxSrc, rightOk);
+        do {
+            stream_copy(dbits + static_cast<size_t>(p.yDst + n) * ds + static_cast<size_t>(p.xDst) * B, scratch.get(),
+                        rowBytes);
+            ++n;
+        } while (n < p.cyDst && p.ySrc + muldiv64(p.cySrc - 1, n, p.cyDst - 1) == r);
+    }
+    _mm_sfence();
+    return true;
+}
+#endif
+
 template <unsigned B>
 void byte_worker(const LockedDib& s, const LockedDib& d, const STRETCHPARAMS& p)
 {
+#if defined(__SSE2__)
+    if (byte_worker_streamed<B>(s, d, p))
+        return;
+#endif
     const DibLayout& sl = s.layout();
     const DibLayout& dl = d.layout();
     const BYTE* sbits = s.bytes() + sl.pixelOffset;

@@ -45,6 +45,15 @@ bool TransformSetup::open(HGLOBAL hSrc, HGLOBAL hDst, bool colourCallback, COLOR
     return true;
 }
 
+namespace {
+template <unsigned B>
+void fill_pattern(BYTE* p, const BYTE* value, int64_t n)
+{
+    for (int64_t x = 0; x < n; ++x, p += B)
+        std::memcpy(p, value, B);
+}
+}  // namespace
+
 void fill_background(TransformSetup& s, int y, int64_t x0, int64_t x1)
 {
     if (!s.hasBackground || x0 >= x1)
@@ -55,6 +64,13 @@ void fill_background(TransformSetup& s, int y, int64_t x0, int64_t x1)
         if (b == 1) {
             std::memset(p, s.backgroundRaw[0], static_cast<size_t>(x1 - x0));
             return;
+        }
+        // A copy of known size per pixel, not a call with the size as data.
+        switch (b) {
+        case 2: fill_pattern<2>(p, s.backgroundRaw, x1 - x0); return;
+        case 3: fill_pattern<3>(p, s.backgroundRaw, x1 - x0); return;
+        case 4: fill_pattern<4>(p, s.backgroundRaw, x1 - x0); return;
+        default: break;
         }
         for (int64_t x = x0; x < x1; ++x, p += b)
             std::memcpy(p, s.backgroundRaw, b);
