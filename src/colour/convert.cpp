@@ -140,7 +140,8 @@ Expand expand_in_place(HGLOBAL* phDib)
         if (!p)
             return Expand::Refused;
         table.resize(l.paletteBytes / 4);
-        std::memcpy(table.data(), p + l.pixelOffset - l.paletteBytes, table.size() * 4);
+        if (!table.empty())
+            std::memcpy(table.data(), p + l.pixelOffset - l.paletteBytes, table.size() * 4);
         pixels.assign(p + l.pixelOffset, p + l.pixelOffset + l.planeBytes);
         GlobalUnlock(h);
     }
@@ -199,11 +200,13 @@ bool convert_general(HGLOBAL* phDib, int bitCount)
         st32(p, bih::YPels, static_cast<uint32_t>(bi.biYPelsPerMeter));
         GlobalUnlock(dst);
     }
+    // Rows are copied in pieces of at most kChunk pixels: a row of a wide
+    // 1-bit image is 64 times larger as 16-bit colours than as bits.
+    constexpr int kChunk = 4096;
     std::vector<Rgbq16> line;
     try {
-        // No line for an image without rows: its width may be anything.
         if (bi.biHeight != 0 && bi.biWidth > 0)
-            line.resize(static_cast<size_t>(bi.biWidth));
+            line.resize(static_cast<size_t>(std::min<LONG>(bi.biWidth, kChunk)));
     } catch (...) {
         GlobalFree(dst);
         throw;
@@ -213,10 +216,12 @@ bool convert_general(HGLOBAL* phDib, int bitCount)
     if (trdib_open(src, &tin) && trdib_open(dst, &tout)) {
         const int width = tin.bmi.biWidth;
         const int64_t rows = tin.bmi.biHeight < 0 ? -static_cast<int64_t>(tin.bmi.biHeight) : tin.bmi.biHeight;
-        for (int64_t y = 0; y < rows && width > 0; ++y) {
-            tin.fnGetLineRgbq16(&tin, 0, static_cast<int>(y), width, line.data());
-            tout.fnSetLineRgbq16(&tout, 0, static_cast<int>(y), width, line.data());
-        }
+        for (int64_t y = 0; y < rows && width > 0; ++y)
+            for (int x = 0; x < width; x += kChunk) {
+                const int n = std::min(kChunk, width - x);
+                tin.fnGetLineRgbq16(&tin, x, static_cast<int>(y), n, line.data());
+                tout.fnSetLineRgbq16(&tout, x, static_cast<int>(y), n, line.data());
+            }
         done = true;
     }
     trdib_close(&tin);

@@ -200,6 +200,10 @@ HGLOBAL scale_to_gray(HGLOBAL hDib, int cxDest, int cyDest, const RECT* source)
     BITMAPINFOHEADER bi;
     if (!dib_info(hDib, &bi, sizeof bi))
         return nullptr;
+    // An image without columns has no rectangle to scale (and biWidth - 1
+    // must not overflow).
+    if (bi.biWidth <= 0)
+        return nullptr;
     auto s = std::make_unique<SCALE>();
     // Rows count in memory order; a top-down image has |height| of them.
     const int64_t rows = bi.biHeight < 0 ? -static_cast<int64_t>(bi.biHeight) : bi.biHeight;

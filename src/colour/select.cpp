@@ -111,11 +111,13 @@ bool fill_histogram(HGLOBAL hDib, std::vector<uint32_t>& hist)
     BITMAPINFOHEADER bi;
     if (!dib_info(hDib, &bi, sizeof bi))
         return false;
-    // No line for an image without rows: its width may be anything.
-    std::vector<Rgbq16> line(bi.biHeight != 0 && bi.biWidth > 0 ? static_cast<size_t>(bi.biWidth) : 0);
     TRDIB rd{};
     if (!trdib_open(hDib, &rd))
         return false;
+    // The line is sized only once the accessor has accepted the image, whose
+    // rows then lie in the block: a header alone (compressed data, no rows)
+    // may claim any width. No line for an image without rows.
+    std::vector<Rgbq16> line(rd.bmi.biHeight != 0 && rd.bmi.biWidth > 0 ? static_cast<size_t>(rd.bmi.biWidth) : 0);
     const int width = rd.bmi.biWidth;
     const int64_t rows = rd.bmi.biHeight < 0 ? -static_cast<int64_t>(rd.bmi.biHeight) : rd.bmi.biHeight;
     if (width > 0) {
