@@ -127,6 +127,21 @@ std::optional<long> parse_long(std::string_view s)
     return v;
 }
 
+bool parse_numbers(std::string_view s, char sep, size_t n, long* out)
+{
+    for (size_t i = 0; i < n; ++i) {
+        const size_t end = i + 1 < n ? s.find(sep) : std::string_view::npos;
+        if (i + 1 < n && end == std::string_view::npos)
+            return false;
+        const auto v = parse_long(s.substr(0, end));
+        if (!v || *v < -2147483647L || *v > 2147483647L)
+            return false;
+        out[i] = *v;
+        s = end == std::string_view::npos ? std::string_view() : s.substr(end + 1);
+    }
+    return true;
+}
+
 bool parse_geometry(std::string_view s, long* w, long* h, unsigned* bits)
 {
     size_t a = s.find('x');

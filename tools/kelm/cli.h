@@ -87,6 +87,9 @@ void warning(const std::string& file, const std::string& text);
 void report_load(const std::string& file, const LoadedImage& img);
 
 std::optional<long> parse_long(std::string_view s);
+// "a,b,c,d": exactly n integers of 32 bits separated by sep ("10,20",
+// "800x600", a rectangle's four edges).
+bool parse_numbers(std::string_view s, char sep, size_t n, long* out);
 // "640x480x8" -> width, height, bits.
 bool parse_geometry(std::string_view s, long* w, long* h, unsigned* bits);
 

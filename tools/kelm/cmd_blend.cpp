@@ -15,16 +15,13 @@ namespace kelm_cli {
 
 namespace {
 
-bool parse_two(std::string_view s, char sep, long* a, long* b)
+bool parse_xy(std::string_view s, char sep, long* a, long* b)
 {
-    const size_t i = s.find(sep);
-    if (i == std::string_view::npos)
+    long v[2];
+    if (!parse_numbers(s, sep, 2, v))
         return false;
-    auto x = parse_long(s.substr(0, i)), y = parse_long(s.substr(i + 1));
-    if (!x || !y || *x < -2147483647L || *x > 2147483647L || *y < -2147483647L || *y > 2147483647L)
-        return false;
-    *a = *x;
-    *b = *y;
+    *a = v[0];
+    *b = v[1];
     return true;
 }
 
@@ -39,9 +36,9 @@ int cmd_blend(const Args& args)
     if (a.positional.size() != 3)
         return usage_error("blend", "expected DEST SRC OUT");
     long x = 0, y = 0, w = -1, h = -1, opacity = 255;
-    if (auto at = a.value("--at"); at && !parse_two(*at, ',', &x, &y))
+    if (auto at = a.value("--at"); at && !parse_xy(*at, ',', &x, &y))
         return usage_error("blend", "--at X,Y: two integers from the top-left corner");
-    if (auto sz = a.value("--size"); sz && (!parse_two(*sz, 'x', &w, &h) || w < 1 || h < 1))
+    if (auto sz = a.value("--size"); sz && (!parse_xy(*sz, 'x', &w, &h) || w < 1 || h < 1))
         return usage_error("blend", "--size WxH: two sizes of at least 1");
     if (auto op = a.value("--opacity")) {
         auto v = parse_long(*op);

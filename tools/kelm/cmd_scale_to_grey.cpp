@@ -8,25 +8,6 @@
 
 namespace kelm_cli {
 
-namespace {
-
-bool parse_rect(std::string_view s, long out[4])
-{
-    for (int i = 0; i < 4; ++i) {
-        const size_t comma = i < 3 ? s.find(',') : std::string_view::npos;
-        if (i < 3 && comma == std::string_view::npos)
-            return false;
-        const auto v = parse_long(s.substr(0, comma));
-        if (!v || *v < -2147483647L || *v > 2147483647L)
-            return false;
-        out[i] = *v;
-        s = comma == std::string_view::npos ? std::string_view() : s.substr(comma + 1);
-    }
-    return true;
-}
-
-}  // namespace
-
 int cmd_scale_to_grey(const Args& args)
 {
     ParsedArgs a;
@@ -36,15 +17,15 @@ int cmd_scale_to_grey(const Args& args)
     if (a.positional.size() != 3)
         return usage_error("scale-to-grey", "expected IN OUT WIDTHxHEIGHT");
     const std::string_view size = a.positional[2];
-    const size_t x = size.find('x');
-    const auto w = x == std::string_view::npos ? std::nullopt : parse_long(size.substr(0, x));
-    const auto h = x == std::string_view::npos ? std::nullopt : parse_long(size.substr(x + 1));
-    if (!w || !h || *w < 1 || *h < 1 || *w > 100000 || *h > 100000)
+    long wh[2];
+    const bool sized = parse_numbers(size, 'x', 2, wh);
+    if (!sized || wh[0] < 1 || wh[1] < 1 || wh[0] > 100000 || wh[1] > 100000)
         return usage_error("scale-to-grey", "WIDTHxHEIGHT: two sizes from 1 to 100000, e.g. 200x150: '" +
                                                 std::string(size) + "'");
+    const long w = wh[0], h = wh[1];
     long rect[4] = {0, 0, 0, 0};
     const auto rectArg = a.value("--rect");
-    if (rectArg && (!parse_rect(*rectArg, rect) || rect[0] > rect[2] || rect[1] > rect[3]))
+    if (rectArg && (!parse_numbers(*rectArg, ',', 4, rect) || rect[0] > rect[2] || rect[1] > rect[3]))
         return usage_error("scale-to-grey", "--rect LEFT,TOP,RIGHT,BOTTOM: inclusive pixel edges from the top-left, "
                                             "LEFT <= RIGHT and TOP <= BOTTOM");
     const std::string in(a.positional[0]), out(a.positional[1]);
@@ -67,16 +48,16 @@ int cmd_scale_to_grey(const Args& args)
         rc.top = static_cast<LONG>(flip_row(src, static_cast<int>(rect[1])));
         rc.bottom = static_cast<LONG>(flip_row(src, static_cast<int>(rect[3])));
     }
-    HGLOBAL scaled = ScaleToGray(img.dib, static_cast<int>(*w), static_cast<int>(*h), rectArg ? &rc : nullptr, 0);
+    HGLOBAL scaled = ScaleToGray(img.dib, static_cast<int>(w), static_cast<int>(h), rectArg ? &rc : nullptr, 0);
     DIBFree(img.dib);
     if (!scaled)
         return failure(in, "cannot scale: out of memory or the result is too large");
     BITMAPINFOHEADER bi;
     DIBInfo(scaled, &bi, sizeof bi);
     return save_and_report(out, scaled,
-                           std::to_string(*w) + "x" + std::to_string(*h) + ", " + std::to_string(bi.biBitCount) +
+                           std::to_string(w) + "x" + std::to_string(h) + ", " + std::to_string(bi.biBitCount) +
                                " bits",
-                           "\"width\":" + std::to_string(*w) + ",\"height\":" + std::to_string(*h) +
+                           "\"width\":" + std::to_string(w) + ",\"height\":" + std::to_string(h) +
                                ",\"bits\":" + std::to_string(bi.biBitCount));
 }
 

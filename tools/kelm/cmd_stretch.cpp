@@ -11,26 +11,6 @@
 
 namespace kelm_cli {
 
-namespace {
-
-// "a,b,c,d" (n numbers) -> values.
-bool parse_numbers(std::string_view s, size_t n, long* out)
-{
-    for (size_t i = 0; i < n; ++i) {
-        const size_t comma = i + 1 < n ? s.find(',') : std::string_view::npos;
-        if (i + 1 < n && comma == std::string_view::npos)
-            return false;
-        auto v = parse_long(s.substr(0, comma));
-        if (!v || *v < -2147483647L || *v > 2147483647L)
-            return false;
-        out[i] = *v;
-        s = comma == std::string_view::npos ? std::string_view() : s.substr(comma + 1);
-    }
-    return true;
-}
-
-}  // namespace
-
 int cmd_stretch(const Args& args)
 {
     ParsedArgs a;
@@ -40,15 +20,15 @@ int cmd_stretch(const Args& args)
     if (a.positional.size() != 3)
         return usage_error("stretch", "expected IN OUT WIDTHxHEIGHT");
     const std::string_view size = a.positional[2];
-    const size_t x = size.find('x');
-    const auto w = parse_long(size.substr(0, x)), h = x == std::string_view::npos ? std::nullopt
-                                                                                  : parse_long(size.substr(x + 1));
-    if (!w || !h || *w < 1 || *h < 1 || *w > 1000000 || *h > 1000000)
+    long wh[2];
+    const bool sized = parse_numbers(size, 'x', 2, wh);
+    if (!sized || wh[0] < 1 || wh[1] < 1 || wh[0] > 1000000 || wh[1] > 1000000)
         return usage_error("stretch", "WIDTHxHEIGHT: two sizes from 1 to 1000000, e.g. 800x600: '" +
                                           std::string(size) + "'");
+    const long w = wh[0], h = wh[1];
     long rect[4] = {0, 0, 0, 0};
     const auto rectArg = a.value("--rect");
-    if (rectArg && (!parse_numbers(*rectArg, 4, rect) || rect[0] > rect[2] || rect[1] > rect[3]))
+    if (rectArg && (!parse_numbers(*rectArg, ',', 4, rect) || rect[0] > rect[2] || rect[1] > rect[3]))
         return usage_error("stretch", "--rect LEFT,TOP,RIGHT,BOTTOM: inclusive pixel edges from the top-left, "
                                       "LEFT <= RIGHT and TOP <= BOTTOM");
     const std::string in(a.positional[0]), out(a.positional[1]);
@@ -80,7 +60,7 @@ int cmd_stretch(const Args& args)
     HGLOBAL scaled;
     {
         Progress progress("stretch", 1);
-        scaled = StretchDIB(img.dib, static_cast<LONG>(*w), static_cast<LONG>(*h), rectArg ? &rc : nullptr);
+        scaled = StretchDIB(img.dib, static_cast<LONG>(w), static_cast<LONG>(h), rectArg ? &rc : nullptr);
         progress.update(1);
     }
     DIBFree(img.dib);
@@ -95,9 +75,9 @@ int cmd_stretch(const Args& args)
         note(out, n);
     FILE* report = out == "-" ? stderr : stdout;
     if (options().json)
-        std::fprintf(report, "{\"file\":%s,\"width\":%ld,\"height\":%ld}\n", json_string(out).c_str(), *w, *h);
+        std::fprintf(report, "{\"file\":%s,\"width\":%ld,\"height\":%ld}\n", json_string(out).c_str(), w, h);
     else if (!options().quiet)
-        std::fprintf(report, "%s: %ldx%ld\n", display_name(out).c_str(), *w, *h);
+        std::fprintf(report, "%s: %ldx%ld\n", display_name(out).c_str(), w, h);
     return kExitOk;
 }
 
