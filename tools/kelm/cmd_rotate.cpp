@@ -57,14 +57,8 @@ int cmd_rotate(const Args& args)
     }
     const std::string in(a.positional[0]), out(a.positional[1]);
     LoadedImage img;
-    if (!load_image(in, &img, &error))
-        return failure(in, error);
-    report_load(in, img);
-    const std::string problem = pixel_form_problem(img.dib);
-    if (!problem.empty()) {
-        DIBFree(img.dib);
-        return failure(in, "cannot rotate: " + problem);
-    }
+    if (const int status = load_for_pixels("rotate", in, &img); status != kExitOk)
+        return status;
     HGLOBAL turned;
     {
         Progress progress("rotate", 1);

@@ -33,14 +33,8 @@ int cmd_stretch(const Args& args)
                                       "LEFT <= RIGHT and TOP <= BOTTOM");
     const std::string in(a.positional[0]), out(a.positional[1]);
     LoadedImage img;
-    if (!load_image(in, &img, &error))
-        return failure(in, error);
-    report_load(in, img);
-    const std::string problem = pixel_form_problem(img.dib);
-    if (!problem.empty()) {
-        DIBFree(img.dib);
-        return failure(in, "cannot stretch: " + problem);
-    }
+    if (const int status = load_for_pixels("stretch", in, &img); status != kExitOk)
+        return status;
     BITMAPINFOHEADER src;
     DIBInfo(img.dib, &src, sizeof src);
     RECT rc;
