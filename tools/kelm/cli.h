@@ -147,7 +147,7 @@ std::string facts_json(const ImageFacts& f);
 std::string sample_json(const PixelSample& s);
 std::string samples_json(const std::vector<PixelSample>& samples);
 
-// Steps the colour commands share (defined in cmd_convert.cpp).
+// Steps the pixel commands share (command_steps.cpp).
 // Loads IN for a command that works on its pixels: returns kExitOk with the
 // image in *img, or prints why not ("kelm: IN: cannot VERB: ...") and
 // returns the exit status, with nothing left allocated.
