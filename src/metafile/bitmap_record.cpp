@@ -42,20 +42,10 @@ void draw_turned_dib(HDC target, const MetaMatrix& m, const uint8_t* p, uint64_t
     GlobalFree(copy);
     if (!turned)
         return;
-    bool drawable = false;
     {
-        // GDI sizes the colour table from all 32 bits of biClrUsed where our
-        // layout takes the low 16; a header on which the two disagree would
-        // make the drawing read past the image, so it is not drawn.
         LockedDib dib(turned);
-        drawable = dib.ok() && !dib.layout().core && !dib.layout().compressed &&
-                              ld32(dib.bytes(), bih::ClrUsed) <= 0xFFFF;
-        if (drawable)
+        if (dib.ok() && !dib.layout().core && !dib.layout().compressed)
             st32(dib.bytes(), bih::SizeImage, static_cast<uint32_t>(dib.layout().pixelBytes));
-    }
-    if (!drawable) {
-        GlobalFree(turned);
-        return;
     }
     const auto width = static_cast<int32_t>(static_cast<uint32_t>(dest.right) - static_cast<uint32_t>(dest.left));
     const auto height = static_cast<int32_t>(static_cast<uint32_t>(dest.bottom) - static_cast<uint32_t>(dest.top));
