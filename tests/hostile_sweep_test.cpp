@@ -410,9 +410,9 @@ TEST(HostileHeaders, EveryExportSurvivesTheBoundaryCrossProduct)
                                     load_as_file(block);
                                     // A metafile's bitmap record carries the
                                     // header as it is: turned with the record
-                                    // for the headers of modest size (a tiny
-                                    // record may declare a huge bitmap, which
-                                    // the rotation would draw at full size).
+                                    // for the headers of modest size, which
+                                    // keeps the sweep to seconds (a turned
+                                    // bitmap is drawn at full size).
                                     if (planes == 1 && clrUsed == 0 && w >= 0 && w <= 256 && h >= -256 && h <= 256)
                                         rotate_as_metafile_bitmap(block);
                                 }

@@ -211,6 +211,44 @@ TEST(EnhMetafileRotate, StretchedBitmapIsTurnedIntoTheTurnedRectangle)
     DIBFree(dib);
 }
 
+// A bitmap is turned at full resolution, so the turned image may hold at
+// most 20 times the record's pixels, or 2^24 pixels: a long thin bitmap at an
+// odd angle, a small record that would turn into hundreds of megabytes, is
+// left out; the same bitmap at a right angle, or a fatter one, is drawn.
+TEST(EnhMetafileRotate, BitmapsThatWouldGrowTooMuchWhenTurnedAreLeftOut)
+{
+    struct Case {
+        int32_t width, height, angle;
+        bool drawn;
+    } cases[] = {
+        {100000, 1, 450, false},  // 5 * 10^9 pixels from 10^5
+        {100000, 1, 900, true},
+        {100000, 1, 1800, true},
+        {4000, 1, 450, true},     // 8 * 10^6: under the floor
+        {6000, 300, 450, true},   // 19.8 * 10^6, 11 times the record's
+        {6000, 100, 450, false},  // 18.6 * 10^6, 31 times the record's
+        {6000, 100, 1, true},     // a tenth of a degree: 12.9 * 10^6
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height << " at " << c.angle);
+        HGLOBAL dib = CreateDIB(c.width, c.height, 1, 0);
+        ASSERT_NE(dib, nullptr);
+        std::vector<uint8_t> bytes(GlobalSize(dib));
+        std::memcpy(bytes.data(), GlobalLock(dib), bytes.size());
+        GlobalUnlock(dib);
+        DIBFree(dib);
+        const auto head = le32({0, 0, 0, 0, 50, 40, 0, 0, c.width, c.height, 80, 48, 128,
+                                int32_t(bytes.size() - 48), 0, int32_t(SRCCOPY), 30, 20});
+        HENHMETAFILE h = emf_handle({{81, cat({head, bytes})}});
+        ASSERT_NE(h, nullptr);
+        HENHMETAFILE out = RotateEnhMetaFile(h, c.angle);
+        ASSERT_NE(out, nullptr);
+        EXPECT_EQ(drawing(emf_parse(emf_of(out))).size(), c.drawn ? 1u : 0u);
+        DeleteEnhMetaFile(out);
+        DeleteEnhMetaFile(h);
+    }
+}
+
 // Every rewritten record cut short by 4, 8, ... bytes, and records whose
 // counts, offsets or slots point outside them: left out, never read past.
 TEST(EnhMetafileRotate, ShortAndHostileRecordsAreLeftOut)

@@ -1,9 +1,38 @@
 #include "metafile/bitmap_record.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "device/device.h"
 #include "geometry/geometry.h"
 
 namespace kelm {
+
+namespace {
+
+// A bitmap record is turned at full resolution, and the bounding box of a
+// long thin bitmap turned by an odd angle holds far more pixels than the
+// bitmap: one row of 100,000 pixels, a 12 KB record, would become 625 MB at
+// 45 degrees and take seconds to fill. A turned bitmap may hold this many
+// times the pixels of its record (a 30:1 banner at 45 degrees needs 16),
+// or kTurnedFloor pixels whatever the record holds.
+constexpr double kTurnedGrowth = 20;
+constexpr double kTurnedFloor = 1 << 24;
+
+bool turned_size_acceptable(const uint8_t* p, uint64_t bytes, int32_t angle)
+{
+    DibLayout l;
+    if (!dib_layout(p, bytes, &l))
+        return false;
+    LONG sine, cosine;
+    rotation_sin_cos(normalise_angle(angle), &sine, &cosine);
+    const double w = static_cast<double>(l.width), h = static_cast<double>(l.rows);
+    const double s = std::abs(sine) / 10000.0, c = std::abs(cosine) / 10000.0;
+    const double turned = (w * c + h * s + 1) * (w * s + h * c + 1);
+    return turned <= std::max(kTurnedGrowth * w * h, kTurnedFloor);
+}
+
+}  // namespace
 
 RecordCopy::RecordCopy(const uint8_t* p, size_t n)
 {
@@ -26,7 +55,7 @@ RecordCopy::~RecordCopy()
 void draw_turned_dib(HDC target, const MetaMatrix& m, const uint8_t* p, uint64_t bytes, const RECT& dest,
                      int32_t srcWidth, int32_t srcHeight, DWORD rop)
 {
-    if (bytes == 0 || bytes > kMaxBlockSize)
+    if (bytes == 0 || bytes > kMaxBlockSize || !turned_size_acceptable(p, bytes, m.angle))
         return;
     HGLOBAL copy = GlobalAlloc(GMEM_MOVEABLE, static_cast<SIZE_T>(bytes));
     if (!copy)
