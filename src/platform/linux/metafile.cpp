@@ -480,13 +480,15 @@ bool dib_sizes(const BITMAPINFO* bmi, size_t* headerBytes, size_t* pixelBytes, b
 void finish_frame(RecDc* dc, RECTL* frame)
 {
     // The reference device: the screen, 320 x 240 mm.
-    auto mmx = [](LONG px) { return static_cast<LONG>(static_cast<int64_t>(px) * 32000 / KELM3_SCREEN_WIDTH); };
-    auto mmy = [](LONG px) { return static_cast<LONG>(static_cast<int64_t>(px) * 24000 / KELM3_SCREEN_HEIGHT); };
+    // Bounds reach INT_MAX in hostile drawings: the exclusive edge is
+    // computed in 64 bits.
+    auto mmx = [](int64_t px) { return static_cast<LONG>(px * 32000 / KELM3_SCREEN_WIDTH); };
+    auto mmy = [](int64_t px) { return static_cast<LONG>(px * 24000 / KELM3_SCREEN_HEIGHT); };
     if (dc->frameGiven) {
         *frame = RECTL{dc->frame.left, dc->frame.top, dc->frame.right, dc->frame.bottom};
     } else if (dc->haveBounds) {
-        *frame = RECTL{mmx(dc->bounds.left), mmy(dc->bounds.top), mmx(dc->bounds.right + 1),
-                       mmy(dc->bounds.bottom + 1)};
+        *frame = RECTL{mmx(dc->bounds.left), mmy(dc->bounds.top), mmx(int64_t{dc->bounds.right} + 1),
+                       mmy(int64_t{dc->bounds.bottom} + 1)};
     } else {
         *frame = RECTL{0, 0, -1, -1};
     }
