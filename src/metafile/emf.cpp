@@ -217,7 +217,8 @@ void turn_stretch_dibits(const EmfRotation& c, const uint8_t* r, size_t size)
         return;
     auto f = [&](size_t off) { return static_cast<int32_t>(ld32(r, off)); };
     const uint64_t offBmi = ld32(r, 48), cbBmi = ld32(r, 52), offBits = ld32(r, 56), cbBits = ld32(r, 60);
-    if (offBmi > size || cbBmi > size - offBmi || offBits > size || cbBits > size - offBits)
+    // A record without a header has nothing to draw.
+    if (cbBmi == 0 || offBmi > size || cbBmi > size - offBmi || offBits > size || cbBits > size - offBits)
         return;
     std::vector<uint8_t> dib;
     try {
