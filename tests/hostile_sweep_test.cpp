@@ -413,7 +413,7 @@ TEST(HostileHeaders, EveryExportSurvivesTheBoundaryCrossProduct)
                                     // for the headers of modest size, which
                                     // keeps the sweep to seconds (a turned
                                     // bitmap is drawn at full size).
-                                    if (planes == 1 && clrUsed == 0 && w >= 0 && w <= 256 && h >= -256 && h <= 256)
+                                    if (planes == 1 && w >= 0 && w <= 256 && h >= -256 && h <= 256)
                                         rotate_as_metafile_bitmap(block);
                                 }
                                 EXPECT_EQ(DIBFree(dib), nullptr);

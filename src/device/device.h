@@ -39,24 +39,21 @@ bool spline_vertices(const POINT* points, int n, POINT* out);
 BOOL spline_line(HDC hdc, const POINT* points, int n);
 
 // Whether the colour table GDI reads from a locked image lies in its block.
-// GDI takes a table of biClrUsed entries, or 2^biBitCount when biClrUsed is 0
-// or larger (above 8 bits: biClrUsed entries, at most 256), reading all 32
-// bits of biClrUsed, while the image's layout counts only its low 16 bits: a
-// header whose two readings differ must not send GDI (or a metafile
-// recording the image) past the block's end.
+// GDI reads all 32 bits of biClrUsed, while the image's layout counts only
+// its low 16 bits. A table of biClrUsed entries is read, at most 256, or
+// 2^biBitCount at 8 bits and below when biClrUsed is 0; some readers stop at
+// 2^biBitCount, others (a metafile recording the image among them) copy up to
+// 256 entries whatever the depth, so the longer reading must fit: a header
+// whose readings differ must not send anyone past the block's end.
 inline bool gdi_table_fits(const LockedDib& dib)
 {
     const DibLayout& l = dib.layout();
     if (l.core)
         return true;
     const uint32_t clrUsed = ld32(dib.bytes(), bih::ClrUsed);
-    uint64_t entries;
-    if (l.bitCount > 8) {
-        entries = clrUsed > 256 ? 256 : clrUsed;
-    } else {
-        const uint64_t max = uint64_t{1} << l.bitCount;
-        entries = (clrUsed == 0 || clrUsed > max) ? max : clrUsed;
-    }
+    uint64_t entries = clrUsed > 256 ? 256 : clrUsed;
+    if (clrUsed == 0 && l.bitCount <= 8)
+        entries = uint64_t{1} << l.bitCount;
     return l.headerSize + l.maskBytes + entries * 4 <= dib.block_size();
 }
 

@@ -211,6 +211,11 @@ int32_t add32(int32_t a, int32_t b)
     return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
 }
 
+int32_t sub32(int32_t a, int32_t b)
+{
+    return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
+}
+
 void turn_stretch_dibits(const EmfRotation& c, const uint8_t* r, size_t size)
 {
     if (size < 80)
@@ -230,8 +235,8 @@ void turn_stretch_dibits(const EmfRotation& c, const uint8_t* r, size_t size)
     std::memcpy(dib.data() + cbBmi, r + offBits, static_cast<size_t>(cbBits));
     const RECT dest = map_rect(c.m, f(24), f(28), add32(f(24), f(72)), add32(f(28), f(76)));
     const RECT src = map_rect(c.m, f(32), f(36), add32(f(32), f(40)), add32(f(36), f(44)));
-    draw_turned_dib(c.target, c.m, dib.data(), dib.size(), dest, add32(src.right, -src.left),
-                    add32(src.bottom, -src.top), ld32(r, 68));
+    draw_turned_dib(c.target, c.m, dib.data(), dib.size(), dest, sub32(src.right, src.left),
+                    sub32(src.bottom, src.top), ld32(r, 68));
 }
 
 int CALLBACK rotate_emf_record(HDC, HANDLETABLE* table, const ENHMETARECORD*, int objects, LPARAM data)
