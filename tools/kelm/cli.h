@@ -162,6 +162,21 @@ bool widen_unusual_masks(const std::string& in, HGLOBAL* dib);
 // (not with --quiet), or with --json the object {"file":OUT,JSON_FIELDS}.
 // The report goes to standard error when OUT is standard output.
 int save_and_report(const std::string& out, HGLOBAL result, const std::string& text, const std::string& jsonFields);
+// IN OUT WIDTHxHEIGHT [--rect LEFT,TOP,RIGHT,BOTTOM]: the arguments of the
+// commands that scale an image, or a rectangle of it, to a new size.
+struct ResizeArgs {
+    std::string in, out;
+    long width = 0, height = 0;
+    bool hasRect = false;
+    long rect[4] = {0, 0, 0, 0};  // inclusive edges, counted from the top-left corner
+};
+// Parses them, sizes from 1 to maxSize: kExitOk, or the exit status of the
+// usage message printed (EXAMPLE shows a size, as "800x600").
+int parse_resize_args(const char* verb, const Args& args, long maxSize, const char* example, ResizeArgs* r);
+// The rectangle of r in the library's row order (stored rows, bottom line
+// first) for the image dib: kExitOk, or the status of the message printed
+// when it lies outside the image. The image stays the caller's.
+int stored_rect(const ResizeArgs& r, HGLOBAL dib, RECT* rc);
 // Filters IN with a kernel (kw x kh weights in 1/256, rows from the top as
 // displayed), or sharpens it when kernel is null, and saves OUT (cmd_filter.cpp).
 int filter_image(const char* verb, const std::string& in, const std::string& out, const LONG* kernel, int kw, int kh,

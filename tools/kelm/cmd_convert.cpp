@@ -1,7 +1,9 @@
 // `kelm convert IN OUT --bits N`: changes an image's depth with ConvertDIB.
 // Reductions take the nearest entry of the new depth's default colour table
 // without dithering (`kelm dither` does that).
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <string>
 
 #include "cli.h"
@@ -21,9 +23,7 @@ int cmd_convert(const Args& args)
     const auto bitsArg = a.value("--bits");
     const auto bits = bitsArg ? parse_long(*bitsArg) : std::nullopt;
     static const long kDepths[] = {1, 4, 8, 16, 24, 32, 48, 64};
-    bool known = false;
-    for (long d : kDepths)
-        known = known || (bits && *bits == d);
+    const bool known = std::find(std::begin(kDepths), std::end(kDepths), bits.value_or(0)) != std::end(kDepths);
     if (!known)
         return usage_error("convert", "--bits takes 1, 4, 8, 16, 24, 32, 48 or 64 (48 and 64: two planes)" +
                                           (bitsArg ? ": '" + std::string(*bitsArg) + "'" : std::string()));

@@ -1,13 +1,10 @@
 // `kelm rotate IN OUT ANGLE [--background COLOUR|none]`: turns an image by
 // an angle in degrees (one decimal, counter-clockwise as displayed) with
 // RotateDIB, which takes tenths of a degree.
-#include <cstdio>
 #include <string>
 
 #include "cli.h"
 #include "colour_arg.h"
-#include "image_form.h"
-#include "json.h"
 #include "progress.h"
 
 namespace kelm_cli {
@@ -70,22 +67,11 @@ int cmd_rotate(const Args& args)
         return failure(in, "cannot rotate: out of memory or the result is too large");
     BITMAPINFOHEADER bi;
     DIBInfo(turned, &bi, sizeof bi);
-    std::vector<std::string> notes;
-    const bool saved = save_image(out, turned, &notes, &error);
-    DIBFree(turned);
-    if (!saved)
-        return failure(display_name(out), "cannot write: " + error);
-    for (const std::string& n : notes)
-        note(out, n);
-    FILE* report = out == "-" ? stderr : stdout;
-    if (options().json)
-        std::fprintf(report, "{\"file\":%s,\"tenths\":%ld,\"width\":%ld,\"height\":%ld}\n", json_string(out).c_str(),
-                     *tenths, static_cast<long>(bi.biWidth), static_cast<long>(bi.biHeight));
-    else if (!options().quiet)
-        std::fprintf(report, "%s: %ldx%ld, turned by %ld.%ld degrees\n", display_name(out).c_str(),
-                     static_cast<long>(bi.biWidth), static_cast<long>(bi.biHeight), *tenths / 10,
-                     (*tenths < 0 ? -*tenths : *tenths) % 10);
-    return kExitOk;
+    const std::string w = std::to_string(bi.biWidth), h = std::to_string(bi.biHeight);
+    return save_and_report(out, turned,
+                           w + "x" + h + ", turned by " + std::to_string(*tenths / 10) + "." +
+                               std::to_string((*tenths < 0 ? -*tenths : *tenths) % 10) + " degrees",
+                           "\"tenths\":" + std::to_string(*tenths) + ",\"width\":" + w + ",\"height\":" + h);
 }
 
 }  // namespace kelm_cli

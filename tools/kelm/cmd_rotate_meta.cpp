@@ -158,10 +158,10 @@ int cmd_rotate_wmf(const Args& args)
         return failure(display_name(p.in), "cannot rotate: no memory for the new metafile");
     SIZE ext{0, 0};
     GetMetaFileWindowExt(turned, &ext, nullptr, nullptr);
-    Bytes out(kPlaceableSize * placeable);
+    const size_t head = placeable ? kPlaceableSize : 0;
     const UINT size = GetMetaFileBitsEx(turned, 0, nullptr);
-    out.resize(out.size() + size);
-    GetMetaFileBitsEx(turned, size, out.data() + out.size() - size);
+    Bytes out(head + size);
+    GetMetaFileBitsEx(turned, size, out.data() + head);
     DeleteMetaFile(turned);
     if (placeable) {
         // Same units per inch; the box is the turned picture's window.

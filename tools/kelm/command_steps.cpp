@@ -61,4 +61,45 @@ int save_and_report(const std::string& out, HGLOBAL result, const std::string& t
     return kExitOk;
 }
 
+int parse_resize_args(const char* verb, const Args& args, long maxSize, const char* example, ResizeArgs* r)
+{
+    ParsedArgs a;
+    std::string error;
+    if (!parse_args(args, {}, {"--rect"}, &a, &error))
+        return usage_error(verb, error);
+    if (a.positional.size() != 3)
+        return usage_error(verb, "expected IN OUT WIDTHxHEIGHT");
+    const std::string_view size = a.positional[2];
+    long wh[2];
+    if (!parse_numbers(size, 'x', 2, wh) || wh[0] < 1 || wh[1] < 1 || wh[0] > maxSize || wh[1] > maxSize)
+        return usage_error(verb, "WIDTHxHEIGHT: two sizes from 1 to " + std::to_string(maxSize) + ", e.g. " +
+                                     example + ": '" + std::string(size) + "'");
+    const auto rect = a.value("--rect");
+    if (rect && (!parse_numbers(*rect, ',', 4, r->rect) || r->rect[0] > r->rect[2] || r->rect[1] > r->rect[3]))
+        return usage_error(verb, "--rect LEFT,TOP,RIGHT,BOTTOM: inclusive pixel edges from the top-left, "
+                                 "LEFT <= RIGHT and TOP <= BOTTOM");
+    r->in = a.positional[0];
+    r->out = a.positional[1];
+    r->width = wh[0];
+    r->height = wh[1];
+    r->hasRect = rect.has_value();
+    return kExitOk;
+}
+
+int stored_rect(const ResizeArgs& r, HGLOBAL dib, RECT* rc)
+{
+    BITMAPINFOHEADER bi;
+    DIBInfo(dib, &bi, sizeof bi);
+    if (r.rect[0] < 0 || r.rect[1] < 0 || r.rect[2] >= bi.biWidth || r.rect[3] >= bi.biHeight)
+        return failure(r.in, "--rect lies outside the " + std::to_string(bi.biWidth) + "x" +
+                                 std::to_string(bi.biHeight) + " image");
+    // The rectangle's top edge, counted from the top, is its higher stored
+    // row.
+    rc->left = static_cast<LONG>(r.rect[0]);
+    rc->right = static_cast<LONG>(r.rect[2]);
+    rc->top = static_cast<LONG>(flip_row(bi, static_cast<int>(r.rect[1])));
+    rc->bottom = static_cast<LONG>(flip_row(bi, static_cast<int>(r.rect[3])));
+    return kExitOk;
+}
+
 }  // namespace kelm_cli
