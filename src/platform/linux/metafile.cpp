@@ -161,7 +161,7 @@ void add_box(RecDc* dc, LONG l, LONG t, LONG r, LONG b)
         std::swap(l, r);
     if (b < t)
         std::swap(t, b);
-    add_bounds(dc, l, t, std::max(l, r - 1), std::max(t, b - 1));
+    add_bounds(dc, l, t, r > l ? r - 1 : l, b > t ? b - 1 : t);  // r - 1 could pass INT_MIN
 }
 
 // Bounds of a record copied by playback: the drawing extent it carries.
