@@ -515,10 +515,12 @@ TEST(Dither, FloydSteinbergKeepsTheMeanGrey)
 TEST(GrayDib, TrueColourGivesANewGreyImage)
 {
     std::mt19937 rng(41);
+    // Widths up to 70 take the row reader's 16-pixel steps and their remainders.
+    for (int round = 0; round < 12; ++round)
     for (const Source& s : kAllSources) {
         if (s.bits < 24)
             continue;
-        const LONG w = 1 + static_cast<LONG>(rng() % 30), h = 1 + static_cast<LONG>(rng() % 7);
+        const LONG w = 1 + static_cast<LONG>(rng() % 70), h = 1 + static_cast<LONG>(rng() % 7);
         SCOPED_TRACE(testing::Message() << s.name << ", " << w << " x " << h);
         HGLOBAL d = make_source(rng, s, w, h);
         if (s.cmyk) {
@@ -574,9 +576,11 @@ TEST(ScaleToGray, AllThreePathsAsTheModel)
 {
     std::mt19937 rng(51);
     int paths[4] = {};
-    // The later rounds are wide enough for the word-at-a-time box counts.
-    for (int round = 0; round < 72; ++round) {
-        const LONG w = 2 + static_cast<LONG>(rng() % (round < 60 ? 60 : 400)), h = 2 + static_cast<LONG>(rng() % 40);
+    // The later rounds are wide enough for the word-at-a-time box counts;
+    // the last four have boxes over 255 rows high (no byte-wide column counts).
+    for (int round = 0; round < 76; ++round) {
+        const LONG w = 2 + static_cast<LONG>(rng() % (round < 60 ? 60 : 400)),
+                   h = round < 72 ? 2 + static_cast<LONG>(rng() % 40) : 520 + static_cast<LONG>(rng() % 40);
         const UINT bits = round % 5 == 4 ? (round % 2 ? 24u : 8u) : 1u;
         HGLOBAL d = random_image(rng, w, h, bits);
         Dib keep(d);
@@ -600,6 +604,10 @@ TEST(ScaleToGray, AllThreePathsAsTheModel)
         case 1: cx = 1 + static_cast<int>(rng() % rw); cy = 1 + static_cast<int>(rng() % rh); break;
         case 2: cx = rw + 1 + static_cast<int>(rng() % 5); cy = 1 + static_cast<int>(rng() % rh); break;  // enlarging
         default: cx = 1; cy = 1; break;
+        }
+        if (round >= 72 && bits == 1) {
+            cx = 1 + static_cast<int>(rng() % rw);
+            cy = 1 + static_cast<int>(rng() % 2);
         }
         if (cx < 1 || cy < 1)
             continue;
