@@ -4,7 +4,6 @@
 // were not issued here. Every handle lives in one registry, so that an
 // unknown handle is recognised rather than dereferenced.
 #include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -71,22 +70,16 @@ constexpr size_t kMaxBlock = static_cast<size_t>(1) << 40;
 constexpr size_t kHugePage = static_cast<size_t>(2) << 20;
 constexpr size_t kLargeBlock = kHugePage;
 
-size_t page_size()
+// A mapping's length: whole huge pages. A huge page is only used where the
+// mapping covers all of it, and a partial last one would be faulted in 4 KiB
+// at a time, on growth too; the unused end of the last one costs address
+// space, and memory only once touched.
+size_t mapping_length(size_t bytes)
 {
-    static const size_t size = [] {
-        const long v = sysconf(_SC_PAGESIZE);
-        return v > 0 ? static_cast<size_t>(v) : size_t{4096};
-    }();
-    return size;
+    return (bytes + kHugePage - 1) / kHugePage * kHugePage;
 }
 
-size_t round_to_pages(size_t bytes)
-{
-    const size_t page = page_size();
-    return (bytes + page - 1) / page * page;
-}
-
-// Reserves `length` bytes (whole pages) of address space starting on a huge
+// Reserves `length` bytes (whole huge pages) of address space starting on a huge
 // page boundary: a larger mapping with the misaligned ends cut off.
 unsigned char* map_aligned(size_t length)
 {
@@ -114,7 +107,7 @@ unsigned char* map_aligned(size_t length)
 unsigned char* allocate_bytes(size_t bytes, bool zero, size_t* capacity, bool* mapped)
 {
     if (bytes >= kLargeBlock) {
-        const size_t length = round_to_pages(bytes);
+        const size_t length = mapping_length(bytes);
         if (unsigned char* p = map_aligned(length)) {
             *capacity = length;
             *mapped = true;
@@ -203,7 +196,7 @@ HGLOBAL free_block(HGLOBAL h)
 }
 
 // Moves a mapped block's pages to a new mapping of `length` bytes (whole
-// pages) on a huge page boundary without copying them; the pages past the
+// huge pages) on a huge page boundary without copying them; the pages past the
 // old mapping arrive zeroed. Null when that cannot be done; the block is then
 // untouched.
 unsigned char* remap_block(Block* b, size_t length)
@@ -227,7 +220,7 @@ bool move_block(Registry& r, Block* b, size_t bytes, bool zero)
 {
     const size_t keep = std::min(bytes, b->size);
     if (b->mapped && bytes >= kLargeBlock) {
-        const size_t length = round_to_pages(bytes);
+        const size_t length = mapping_length(bytes);
         if (unsigned char* moved = remap_block(b, length)) {
             // Bytes between the old size and the old mapping's end may hold
             // what a shrink left there; the rest of the growth is fresh.
@@ -272,7 +265,7 @@ void trim_block(Registry& r, Block* b, HGLOBAL h, size_t bytes)
     if (!b->mapped) {
         data = static_cast<unsigned char*>(std::realloc(b->data, bytes ? bytes : 1));
     } else if (bytes >= kLargeBlock) {
-        const size_t length = round_to_pages(bytes);
+        const size_t length = mapping_length(bytes);
         if (length < b->capacity)
             munmap(b->data + length, b->capacity - length);
         data = b->data;
