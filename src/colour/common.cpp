@@ -65,8 +65,9 @@ inline __m128i load4x3(const BYTE* s)
     std::memcpy(&b, s + 3, 4);
     std::memcpy(&c, s + 6, 4);
     std::memcpy(&d, s + 9, 4);
-    return _mm_unpacklo_epi64(_mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(a)), _mm_cvtsi32_si128(static_cast<int>(b))),
-                              _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(c)), _mm_cvtsi32_si128(static_cast<int>(d))));
+    const __m128i ab = _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(a)), _mm_cvtsi32_si128(static_cast<int>(b)));
+    const __m128i cd = _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(c)), _mm_cvtsi32_si128(static_cast<int>(d)));
+    return _mm_unpacklo_epi64(ab, cd);
 }
 #endif
 

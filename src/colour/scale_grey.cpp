@@ -126,7 +126,9 @@ void ScaleMonoDib(SCALE& s, BYTE* lpbiOut, BYTE* out, uint64_t dBytesPerLine)
         // Row by row: the set bits of each source column over the box's rows
         // are counted first, a byte per column (a box is at most 255 rows
         // high), eight columns at a time by a table that spreads a byte's
-        // bits over the bytes of a word; each box then adds up its columns.
+        // bits over the bytes of a word (leftmost pixel in the lowest byte,
+        // the first in memory on the little-endian targets); each box then
+        // adds up its columns.
         static const auto spread = [] {
             std::array<uint64_t, 256> t{};
             for (unsigned v = 0; v < 256; ++v)

@@ -79,8 +79,8 @@ size_t mapping_length(size_t bytes)
     return (bytes + kHugePage - 1) / kHugePage * kHugePage;
 }
 
-// Reserves `length` bytes (whole huge pages) of address space starting on a huge
-// page boundary: a larger mapping with the misaligned ends cut off.
+// Reserves `length` bytes (whole huge pages) of address space starting on a
+// huge page boundary: a larger mapping with the misaligned ends cut off.
 unsigned char* map_aligned(size_t length)
 {
     const size_t span = length + kHugePage;
@@ -196,9 +196,9 @@ HGLOBAL free_block(HGLOBAL h)
 }
 
 // Moves a mapped block's pages to a new mapping of `length` bytes (whole
-// huge pages) on a huge page boundary without copying them; the pages past the
-// old mapping arrive zeroed. Null when that cannot be done; the block is then
-// untouched.
+// huge pages) on a huge page boundary without copying them; the pages past
+// the old mapping arrive zeroed. Null when that cannot be done; the block is
+// then untouched.
 unsigned char* remap_block(Block* b, size_t length)
 {
     unsigned char* target = map_aligned(length);
