@@ -164,22 +164,22 @@ void spread_errors(int16_t* below, const int16_t* e, size_t span, uint32_t w)
 {
     for (int ch = 0; ch < 3; ++ch) {
         int16_t* slot = below + static_cast<size_t>(ch) * span + (D > 0 ? 0 : 2);
-        const int16_t* near = e + static_cast<size_t>(ch) * span + 2;  // 3/16: column k
-        const int16_t* mid = near - D;                                 // 5/16: column k - D
-        const int16_t* far = near - 2 * D;                             // 1/16: column k - 2D
+        const int16_t* threes = e + static_cast<size_t>(ch) * span + 2;  // 3/16: column k
+        const int16_t* fives = threes - D;                               // 5/16: column k - D
+        const int16_t* ones = threes - 2 * D;                            // 1/16: column k - 2D
         uint32_t k = 0;
 #if defined(__SSE2__)
         for (; k + 8 <= w; k += 8) {
-            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(near + k));
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mid + k));
-            const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(far + k));
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(threes + k));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(fives + k));
+            const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ones + k));
             const __m128i sum = _mm_add_epi16(_mm_add_epi16(_mm_add_epi16(a, _mm_slli_epi16(a, 1)),
                                                             _mm_add_epi16(b, _mm_slli_epi16(b, 2))), c);
             _mm_storeu_si128(reinterpret_cast<__m128i*>(slot + k), sum);
         }
 #endif
         for (; k < w; ++k)
-            slot[k] = static_cast<int16_t>(3 * near[k] + 5 * mid[k] + far[k]);
+            slot[k] = static_cast<int16_t>(3 * threes[k] + 5 * fives[k] + ones[k]);
     }
 }
 
