@@ -515,27 +515,30 @@ TEST(Dither, FloydSteinbergKeepsTheMeanGrey)
 TEST(GrayDib, TrueColourGivesANewGreyImage)
 {
     std::mt19937 rng(41);
-    for (const Source& s : kAllSources) {
-        if (s.bits < 24)
-            continue;
-        const LONG w = 1 + static_cast<LONG>(rng() % 30), h = 1 + static_cast<LONG>(rng() % 7);
-        SCOPED_TRACE(testing::Message() << s.name << ", " << w << " x " << h);
-        HGLOBAL d = make_source(rng, s, w, h);
-        if (s.cmyk) {
-            // CMYK is converted to RGB first: the model greys the RGB image.
-            HGLOBAL copy = CopyHandle(d);
-            Locked l(copy);
-            DIBCmyk2Rgb(l.get());
-            const Bytes rgb = block_bytes(copy);
-            DIBFree(copy);
+    // Widths up to 70 take the row reader's 16-pixel steps and their remainders.
+    for (int round = 0; round < 12; ++round) {
+        for (const Source& s : kAllSources) {
+            if (s.bits < 24)
+                continue;
+            const LONG w = 1 + static_cast<LONG>(rng() % 70), h = 1 + static_cast<LONG>(rng() % 7);
+            SCOPED_TRACE(testing::Message() << s.name << ", " << w << " x " << h);
+            HGLOBAL d = make_source(rng, s, w, h);
+            if (s.cmyk) {
+                // CMYK is converted to RGB first: the model greys the RGB image.
+                HGLOBAL copy = CopyHandle(d);
+                Locked l(copy);
+                DIBCmyk2Rgb(l.get());
+                const Bytes rgb = block_bytes(copy);
+                DIBFree(copy);
+                Dib r(GrayDIB(d));
+                EXPECT_TRUE(holds_bytes(r.get(), cm::grey(rgb)));
+                continue;
+            }
+            const Bytes src = block_bytes(d);
             Dib r(GrayDIB(d));
-            EXPECT_TRUE(holds_bytes(r.get(), cm::grey(rgb)));
-            continue;
+            ASSERT_TRUE(r);
+            EXPECT_TRUE(holds_bytes(r.get(), cm::grey(src)));
         }
-        const Bytes src = block_bytes(d);
-        Dib r(GrayDIB(d));
-        ASSERT_TRUE(r);
-        EXPECT_TRUE(holds_bytes(r.get(), cm::grey(src)));
     }
 }
 
@@ -574,9 +577,11 @@ TEST(ScaleToGray, AllThreePathsAsTheModel)
 {
     std::mt19937 rng(51);
     int paths[4] = {};
-    // The later rounds are wide enough for the word-at-a-time box counts.
-    for (int round = 0; round < 72; ++round) {
-        const LONG w = 2 + static_cast<LONG>(rng() % (round < 60 ? 60 : 400)), h = 2 + static_cast<LONG>(rng() % 40);
+    // The later rounds are wide enough for the word-at-a-time box counts;
+    // the last four have boxes over 255 rows high (no byte-wide column counts).
+    for (int round = 0; round < 76; ++round) {
+        const LONG w = 2 + static_cast<LONG>(rng() % (round < 60 ? 60 : 400)),
+                   h = round < 72 ? 2 + static_cast<LONG>(rng() % 40) : 520 + static_cast<LONG>(rng() % 40);
         const UINT bits = round % 5 == 4 ? (round % 2 ? 24u : 8u) : 1u;
         HGLOBAL d = random_image(rng, w, h, bits);
         Dib keep(d);
@@ -600,6 +605,10 @@ TEST(ScaleToGray, AllThreePathsAsTheModel)
         case 1: cx = 1 + static_cast<int>(rng() % rw); cy = 1 + static_cast<int>(rng() % rh); break;
         case 2: cx = rw + 1 + static_cast<int>(rng() % 5); cy = 1 + static_cast<int>(rng() % rh); break;  // enlarging
         default: cx = 1; cy = 1; break;
+        }
+        if (round >= 72 && bits == 1) {
+            cx = 1 + static_cast<int>(rng() % rw);
+            cy = 1 + static_cast<int>(rng() % 2);
         }
         if (cx < 1 || cy < 1)
             continue;
@@ -752,16 +761,29 @@ TEST(Fir, RandomKernelsAsTheModel)
     std::mt19937 rng(71);
     for (const Source& s : kAllSources) {
         const bool accepted = s.bits >= 24;
-        // Round 4 is wider than the interior's 2048-byte chunks.
-        for (int round = 0; round < 5; ++round) {
-            const int kw = 1 + 2 * static_cast<int>(rng() % 3), kh = 1 + 2 * static_cast<int>(rng() % 3);
+        // Round 4 is wider than the interior's 2048-byte chunks. Rounds 5 to
+        // 8 have weights sharing a power-of-two factor (multiples of 32 from
+        // -128 to 128 in kernels of up to 3 x 3, sums either side of zero;
+        // round 6 the sharpening kernel), which take the 16-bit path, on
+        // rows of 16-byte groups and a remainder.
+        for (int round = 0; round < 9; ++round) {
+            int kw = 1 + 2 * static_cast<int>(rng() % 3), kh = 1 + 2 * static_cast<int>(rng() % 3);
+            if (round >= 5) {
+                kw = round == 6 ? 3 : 1 + 2 * static_cast<int>(rng() % 2);
+                kh = 3;
+            }
             std::vector<long> k(static_cast<size_t>(kw * kh));
             std::vector<LONG> kl(k.size());
+            static const long kSharpen[9] = {0, -64, 0, -64, 512, -64, 0, -64, 0};
             for (size_t i = 0; i < k.size(); ++i)
-                kl[i] = static_cast<LONG>(k[i] = round == 3 ? static_cast<long>(rng() % 2000001) - 1000000
-                                                            : static_cast<long>(rng() % 1025) - 400);
-            const int offset = static_cast<int>(rng() % 301) - 150;
-            const LONG w = round == 4 ? 690 + static_cast<LONG>(rng() % 700) : 1 + static_cast<LONG>(rng() % 19),
+                kl[i] = static_cast<LONG>(k[i] = round == 3   ? static_cast<long>(rng() % 2000001) - 1000000
+                                                 : round == 6 ? kSharpen[i]
+                                                 : round >= 5 ? 32 * (static_cast<long>(rng() % 9) - 4)
+                                                              : static_cast<long>(rng() % 1025) - 400);
+            const int offset = round == 6 ? 0 : static_cast<int>(rng() % 301) - 150;
+            const LONG w = round == 4  ? 690 + static_cast<LONG>(rng() % 700)
+                           : round > 4 ? 5 + static_cast<LONG>(rng() % 60)
+                                       : 1 + static_cast<LONG>(rng() % 19),
                        h = 1 + static_cast<LONG>(rng() % 9);
             SCOPED_TRACE(testing::Message() << s.name << ", " << w << " x " << h << ", kernel " << kw << " x " << kh);
             Dib d(make_source(rng, s, w, h));
@@ -772,6 +794,10 @@ TEST(Fir, RandomKernelsAsTheModel)
             if (r) {
                 EXPECT_EQ(GlobalSize(r.get()), src.size());
                 EXPECT_TRUE(holds_bytes(r.get(), cm::fir(src, k, kw, kh, offset)));
+            }
+            if (round == 6 && r) {
+                Dib sharp(CreateSharpenedDIB(d.get()));
+                EXPECT_EQ(block_bytes(sharp.get()), block_bytes(r.get()));
             }
         }
     }

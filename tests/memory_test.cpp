@@ -107,6 +107,12 @@ TEST(Memory, InjectedFailureCountsEveryGrowth)
         {"same size", GMEM_FIXED, 64, 0, 64, 0, false},
         {"discard", GMEM_MOVEABLE, 64, 0, 0, GMEM_MOVEABLE, false},
         {"modify", GMEM_MOVEABLE, 64, 0, 4096, GMEM_MODIFY | GMEM_DISCARDABLE, false},
+        // Blocks of 2 MiB and more have mappings of their own.
+        {"large movable growth", GMEM_MOVEABLE, 3 << 20, 0, 9 << 20, 0, true},
+        {"large fixed growth", GMEM_FIXED, 3 << 20, 0, 9 << 20, GMEM_MOVEABLE, true},
+        {"small to large", GMEM_MOVEABLE, 64, 0, 5 << 20, 0, true},
+        {"large growth back within the mapping", GMEM_FIXED, 4 << 20, 3 << 20, 4 << 20, 0, true},
+        {"large shrink", GMEM_MOVEABLE, 8 << 20, 0, 1 << 20, 0, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -135,22 +141,77 @@ TEST(Memory, InjectedFailureCountsEveryGrowth)
 // shrunk and grown again keeps its address; past that it needs GMEM_MOVEABLE.
 TEST(Memory, LockedBlocksGrowOnlyWithinTheirAllocation)
 {
+    // Small blocks on the heap, and large ones (own mappings) whose
+    // allocation is the size rounded up to 2 MiB.
+    struct Case {
+        SIZE_T size, shrunk, beyond;
+    };
+    const Case cases[] = {{100, 40, 101}, {(3 << 20) + 100, 3 << 20, (4 << 20) + 1}};
+    for (const Case& c : cases)
     for (UINT alloc : {UINT{GMEM_MOVEABLE}, UINT{GMEM_FIXED}}) {
-        SCOPED_TRACE(alloc);
-        HGLOBAL h = GlobalAlloc(alloc, 100);
+        SCOPED_TRACE(testing::Message() << alloc << ", " << c.size << " bytes");
+        HGLOBAL h = GlobalAlloc(alloc, c.size);
         auto* p = static_cast<unsigned char*>(GlobalLock(h));
         ASSERT_NE(p, nullptr);
-        std::memset(p, 0xAB, 100);
-        ASSERT_EQ(GlobalReAlloc(h, 40, 0), h);
-        ASSERT_EQ(GlobalReAlloc(h, 100, GMEM_ZEROINIT), h);
+        std::memset(p, 0xAB, c.size);
+        ASSERT_EQ(GlobalReAlloc(h, c.shrunk, 0), h);
+        ASSERT_EQ(GlobalReAlloc(h, c.size, GMEM_ZEROINIT), h);
         EXPECT_EQ(GlobalLock(h), p);
         GlobalUnlock(h);
-        EXPECT_EQ(p[39], 0xAB);
-        for (int i = 40; i < 100; ++i)
+        EXPECT_EQ(p[c.shrunk - 1], 0xAB);
+        for (SIZE_T i = c.shrunk; i < c.size; ++i)
             ASSERT_EQ(p[i], 0) << "regrowth is zeroed at " << i;
-        EXPECT_EQ(GlobalReAlloc(h, 101, 0), nullptr);
+        EXPECT_EQ(GlobalReAlloc(h, c.beyond, 0), nullptr);
         EXPECT_EQ(GlobalLock(h), p);
         GlobalUnlock(h);
+        GlobalUnlock(h);
+        EXPECT_EQ(GlobalFree(h), nullptr);
+    }
+}
+
+// Contents survive every change of size and of memory (heap to mapping,
+// mapping to mapping by moving pages, mapping to heap), growth with
+// GMEM_ZEROINIT is zero even where a shrink left old bytes within the
+// allocation, and GlobalHandle finds the block from its new address.
+TEST(Memory, ContentsSurviveEveryResize)
+{
+    struct Case {
+        const char* what;
+        SIZE_T from, shrink, to;  // shrink 0: none
+    };
+    const Case cases[] = {
+        {"heap to mapping", 1000, 0, 3 << 20},
+        {"mapping grows", (3 << 20) + 5, 0, (7 << 20) + 3},
+        {"mapping shrunk, then grown past it", 6 << 20, (2 << 20) + 7, 9 << 20},
+        {"mapping to heap", 5 << 20, 4000, 8000},
+        {"mapping trimmed, still large", 12 << 20, 3 << 20, (3 << 20) + 100},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, c.from);
+        ASSERT_NE(h, nullptr);
+        auto* p = static_cast<unsigned char*>(GlobalLock(h));
+        ASSERT_NE(p, nullptr);
+        for (SIZE_T i = 0; i < c.from; i += 4093)
+            ASSERT_EQ(p[i], 0) << "a new block is zeroed at " << i;
+        for (SIZE_T i = 0; i < c.from; ++i)
+            p[i] = static_cast<unsigned char>(i * 7 + 1);
+        GlobalUnlock(h);
+        SIZE_T kept = c.from;
+        if (c.shrink) {
+            ASSERT_EQ(GlobalReAlloc(h, c.shrink, GMEM_MOVEABLE), h);
+            kept = c.shrink;
+        }
+        ASSERT_EQ(GlobalReAlloc(h, c.to, GMEM_MOVEABLE | GMEM_ZEROINIT), h);
+        EXPECT_EQ(GlobalSize(h), c.to);
+        p = static_cast<unsigned char*>(GlobalLock(h));
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(GlobalHandle(p), h);
+        const SIZE_T common = kept < c.to ? kept : c.to;
+        for (SIZE_T i = 0; i < common; ++i)
+            ASSERT_EQ(p[i], static_cast<unsigned char>(i * 7 + 1)) << "kept at " << i;
+        for (SIZE_T i = common; i < c.to; ++i)
+            ASSERT_EQ(p[i], 0) << "growth is zeroed at " << i;
         GlobalUnlock(h);
         EXPECT_EQ(GlobalFree(h), nullptr);
     }
@@ -189,10 +250,11 @@ TEST(Memory, DiscardedBlocksComeBack)
     const size_t live = live_blocks();
     HGLOBAL cache = GlobalAlloc(GMEM_MOVEABLE | GMEM_DISCARDABLE, 32);
     HGLOBAL empty = GlobalAlloc(GMEM_MOVEABLE, 0);
-    ASSERT_TRUE(cache && empty);
-    EXPECT_EQ(live_blocks(), live + 2) << "an empty block is still a handle";
+    HGLOBAL large = GlobalAlloc(GMEM_MOVEABLE | GMEM_DISCARDABLE, 4 << 20);
+    ASSERT_TRUE(cache && empty && large);
+    EXPECT_EQ(live_blocks(), live + 3) << "an empty block is still a handle";
     kelm::testing::discard_discardable();
-    for (HGLOBAL h : {cache, empty}) {
+    for (HGLOBAL h : {cache, empty, large}) {
         EXPECT_EQ(GlobalLock(h), nullptr);
         EXPECT_EQ(GlobalReAlloc(h, 48, GMEM_ZEROINIT), h);
         auto* p = static_cast<unsigned char*>(GlobalLock(h));

@@ -66,4 +66,8 @@ inline unsigned grey_of(unsigned b, unsigned g, unsigned r)
     return (28 * b + 151 * g + 77 * r) >> 8;
 }
 
+// grey_of of `width` pixels of 3 or 4 bytes (blue, green, red first) into
+// one byte each.
+void grey_row(const BYTE* src, uint32_t bytesPerPixel, uint64_t width, BYTE* out);
+
 }  // namespace kelm

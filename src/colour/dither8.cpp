@@ -12,6 +12,10 @@
 #include <memory>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "colour/dither.h"
 
 namespace kelm {
@@ -145,66 +149,107 @@ int nearest_index(const Palette& pal, int b, int g, int r)
     return best;
 }
 
-// A row against a searched palette (popular colours or the caller's),
-// direction D, the nearest entry of each 15-bit cell cached for the call.
+// Both kinds of row below keep a channel's error slots 0..w+1 (column x
+// reads slot x + 1) in three planes of `span` int16_t, and the row's own
+// errors in three planes of `span`, column x at x + 2, two zero columns either
+// side. The errors handed to the row below are all written after the row: no
+// pixel reads what an earlier pixel of its row leaves below, so the sums are
+// those of pixel-by-pixel diffusion. Each pixel gives 3/16 of its error to
+// the slot behind it, 5/16 to the one below it and 1/16 to the one ahead of
+// it; a rightward row (D = 1) writes slots 0..w-1, a leftward one slots
+// 2..w+1, and the others keep what they held. In 16-bit lanes the sums wrap
+// exactly as the conversion of their int values to int16_t does.
 template <int D>
-void search_row(const BYTE* bgr, int16_t* err, uint32_t w, BYTE* out, const Palette& pal, BYTE* cache,
-                const int* pb, const int* pg, const int* pr)
+void spread_errors(int16_t* below, const int16_t* e, size_t span, uint32_t w)
 {
-    int c0 = 0, c1 = 0, c2 = 0;           // carry, 7 x error
-    int a0 = 0, a1 = 0, a2 = 0;           // pend1
-    int b0 = 0, b1 = 0, b2 = 0;           // pend2
-    int64_t x = D > 0 ? 0 : static_cast<int64_t>(w) - 1;
-    for (uint32_t i = 0; i < w; ++i, x += D) {
-        int16_t* slot = err + static_cast<size_t>(x + 1) * 4;
-        const BYTE* c = bgr + static_cast<size_t>(x) * 3;
-        const int v0 = std::clamp(c[0] + ((c0 + slot[0]) >> 4), 0, 255);
-        const int v1 = std::clamp(c[1] + ((c1 + slot[1]) >> 4), 0, 255);
-        const int v2 = std::clamp(c[2] + ((c2 + slot[2]) >> 4), 0, 255);
-        const uint32_t key = key15(static_cast<unsigned>(v0), static_cast<unsigned>(v1), static_cast<unsigned>(v2));
-        int index = cache[key] - 1;
-        if (index < 0) {
-            index = nearest_index(pal, v0, v1, v2);
-            cache[key] = static_cast<BYTE>(index + 1);  // 255 stays uncached
+    for (int ch = 0; ch < 3; ++ch) {
+        int16_t* slot = below + static_cast<size_t>(ch) * span + (D > 0 ? 0 : 2);
+        const int16_t* threes = e + static_cast<size_t>(ch) * span + 2;  // 3/16: column k
+        const int16_t* fives = threes - D;                               // 5/16: column k - D
+        const int16_t* ones = threes - 2 * D;                            // 1/16: column k - 2D
+        uint32_t k = 0;
+#if defined(__SSE2__)
+        for (; k + 8 <= w; k += 8) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(threes + k));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(fives + k));
+            const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ones + k));
+            const __m128i sum = _mm_add_epi16(_mm_add_epi16(_mm_add_epi16(a, _mm_slli_epi16(a, 1)),
+                                                            _mm_add_epi16(b, _mm_slli_epi16(b, 2))), c);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(slot + k), sum);
         }
-        out[x] = static_cast<BYTE>(index);
-        const int e0 = v0 - pb[index], e1 = v1 - pg[index], e2 = v2 - pr[index];
-        int16_t* behind = slot - 4 * D;
-        behind[0] = static_cast<int16_t>(3 * e0 + a0);
-        behind[1] = static_cast<int16_t>(3 * e1 + a1);
-        behind[2] = static_cast<int16_t>(3 * e2 + a2);
-        a0 = 5 * e0 + b0;
-        a1 = 5 * e1 + b1;
-        a2 = 5 * e2 + b2;
-        b0 = e0;
-        b1 = e1;
-        b2 = e2;
-        c0 = 7 * e0;
-        c1 = 7 * e1;
-        c2 = 7 * e2;
+#endif
+        for (; k < w; ++k)
+            slot[k] = static_cast<int16_t>(3 * threes[k] + 5 * fives[k] + ones[k]);
     }
 }
 
-// Slots 0..w+1 of blue, green, red errors; column x reads slot x + 1. Rows
-// alternate direction, the first right to left.
+// A palette's channels and 7 x them, by cache value (entry + 1), so that the
+// carried 7 x error is 7 x the sample minus a table value.
+struct SearchTables {
+    int b[257], g[257], r[257];
+    int b7[257], g7[257], r7[257];
+};
+
+// A row against a searched palette (popular colours or the caller's),
+// direction D, the nearest entry of each 15-bit cell cached for the call.
+template <int D>
+void search_row(const BYTE* bgr, int16_t* below, int16_t* e, size_t span, uint32_t w, BYTE* out,
+                const Palette& pal, BYTE* cache, const SearchTables& t)
+{
+    int c0 = 0, c1 = 0, c2 = 0;  // carry, 7 x error
+    const int16_t* s0 = below + 1;
+    const int16_t* s1 = below + span + 1;
+    const int16_t* s2 = below + 2 * span + 1;
+    int16_t* e0p = e + 2;
+    int16_t* e1p = e + span + 2;
+    int16_t* e2p = e + 2 * span + 2;
+    int64_t x = D > 0 ? 0 : static_cast<int64_t>(w) - 1;
+    for (uint32_t i = 0; i < w; ++i, x += D) {
+        const BYTE* c = bgr + static_cast<size_t>(x) * 3;
+        const int v0 = std::clamp(c[0] + ((c0 + s0[x]) >> 4), 0, 255);
+        const int v1 = std::clamp(c[1] + ((c1 + s1[x]) >> 4), 0, 255);
+        const int v2 = std::clamp(c[2] + ((c2 + s2[x]) >> 4), 0, 255);
+        const uint32_t key = key15(static_cast<unsigned>(v0), static_cast<unsigned>(v1), static_cast<unsigned>(v2));
+        int k = cache[key];
+        if (k == 0) {
+            k = nearest_index(pal, v0, v1, v2) + 1;
+            cache[key] = static_cast<BYTE>(k);  // 256 (entry 255) stays uncached
+        }
+        out[x] = static_cast<BYTE>(k - 1);
+        e0p[x] = static_cast<int16_t>(v0 - t.b[k]);
+        e1p[x] = static_cast<int16_t>(v1 - t.g[k]);
+        e2p[x] = static_cast<int16_t>(v2 - t.r[k]);
+        c0 = 7 * v0 - t.b7[k];
+        c1 = 7 * v1 - t.g7[k];
+        c2 = 7 * v2 - t.r7[k];
+    }
+    spread_errors<D>(below, e, span, w);
+}
+
+// Rows alternate direction, the first right to left.
 void dither_search(const DitherSource& src, const Palette& pal, BYTE* out, uint64_t outStride)
 {
     const uint32_t w = src.width;
-    std::vector<int16_t> err((static_cast<size_t>(w) + 2) * 4, 0);
+    const size_t span = static_cast<size_t>(w) + 4;
+    std::vector<int16_t> below(3 * span, 0);
+    std::vector<int16_t> e(3 * span, 0);
     std::vector<BYTE> cache(32768, 0);
     std::vector<BYTE> bgr(static_cast<size_t>(w) * 3);
-    int pb[256], pg[256], pr[256];
+    auto t = std::make_unique<SearchTables>();
     for (int i = 0; i < 256; ++i) {
-        pb[i] = pal.entries[i].rgbBlue;
-        pg[i] = pal.entries[i].rgbGreen;
-        pr[i] = pal.entries[i].rgbRed;
+        t->b[i + 1] = pal.entries[i].rgbBlue;
+        t->g[i + 1] = pal.entries[i].rgbGreen;
+        t->r[i + 1] = pal.entries[i].rgbRed;
+        t->b7[i + 1] = 7 * t->b[i + 1];
+        t->g7[i + 1] = 7 * t->g[i + 1];
+        t->r7[i + 1] = 7 * t->r[i + 1];
     }
     for (uint32_t y = 0; y < src.rows; ++y, out += outStride) {
         read_bgr_row(src, y, bgr.data());
         if (y & 1)
-            search_row<1>(bgr.data(), err.data(), w, out, pal, cache.data(), pb, pg, pr);
+            search_row<1>(bgr.data(), below.data(), e.data(), span, w, out, pal, cache.data(), *t);
         else
-            search_row<-1>(bgr.data(), err.data(), w, out, pal, cache.data(), pb, pg, pr);
+            search_row<-1>(bgr.data(), below.data(), e.data(), span, w, out, pal, cache.data(), *t);
     }
 }
 
@@ -222,74 +267,78 @@ constexpr int kUBias = 256;
 constexpr int kUSpan = 768;
 
 struct CubeTables {
-    int clampU[kUSpan];     // clamp(u, 0, 255)
     int errU[kUSpan];       // clamp(u) minus its level's value
-    int greyErr[256];       // v minus the value of v's grey ramp entry
+    int errU7[kUSpan];      // 7 x errU
+    int greyErrU[kUSpan];   // clamp(u) minus the value of its grey ramp entry
+    int greyErrU7[kUSpan];  // 7 x greyErrU
     const BYTE (*level)[256];
     int cubeSize;
 };
 
+// The carried value of a channel, 7 x its error, comes straight from a table
+// indexed by u (the grey ramp's or the cube's, chosen by a comparison of the
+// clamped channels computed alongside), so the chain from one pixel to the
+// next is a load, a select, and the add and shift that form the next u.
+// The errors for the row below go as in search_row.
 template <int D>
-void cube_row(const BYTE* bgr, int16_t* err, uint32_t w, BYTE* out, const CubeTables& t)
+void cube_row(const BYTE* bgr, int16_t* below, int16_t* e, size_t span, uint32_t w, BYTE* out, const CubeTables& t)
 {
-    int c0 = 0, c1 = 0, c2 = 0;           // carry, 7 x error
-    int a0 = 0, a1 = 0, a2 = 0;           // pend1
-    int b0 = 0, b1 = 0, b2 = 0;           // pend2
-    const int* clampU = t.clampU + kUBias;
+    int c0 = 0, c1 = 0, c2 = 0;  // carry, 7 x error
     const int* errU = t.errU + kUBias;
+    const int* errU7 = t.errU7 + kUBias;
+    const int* greyErrU = t.greyErrU + kUBias;
+    const int* greyErrU7 = t.greyErrU7 + kUBias;
+    const int16_t* s0 = below + 1;
+    const int16_t* s1 = below + span + 1;
+    const int16_t* s2 = below + 2 * span + 1;
+    int16_t* e0p = e + 2;
+    int16_t* e1p = e + span + 2;
+    int16_t* e2p = e + 2 * span + 2;
     int64_t x = D > 0 ? 0 : static_cast<int64_t>(w) - 1;
     for (uint32_t i = 0; i < w; ++i, x += D) {
-        int16_t* slot = err + static_cast<size_t>(x + 1) * 4;
         const BYTE* c = bgr + static_cast<size_t>(x) * 3;
-        const int u0 = c[0] + ((c0 + slot[0]) >> 4);
-        const int u1 = c[1] + ((c1 + slot[1]) >> 4);
-        const int u2 = c[2] + ((c2 + slot[2]) >> 4);
-        const int v0 = clampU[u0], v1 = clampU[u1], v2 = clampU[u2];
+        const int u0 = c[0] + ((c0 + s0[x]) >> 4);
+        const int u1 = c[1] + ((c1 + s1[x]) >> 4);
+        const int u2 = c[2] + ((c2 + s2[x]) >> 4);
+        const int v0 = std::clamp(u0, 0, 255), v1 = std::clamp(u1, 0, 255), v2 = std::clamp(u2, 0, 255);
         const bool grey = v0 == v1 && v1 == v2;
         const int cubeIndex = t.level[0][v0] + t.level[1][v1] + t.level[2][v2];
         const int greyIndex = t.cubeSize + ((v0 + 8) >> 4);
         out[x] = static_cast<BYTE>(grey ? greyIndex : cubeIndex);
-        const int g = t.greyErr[v0];
-        const int e0 = grey ? g : errU[u0];
-        const int e1 = grey ? g : errU[u1];
-        const int e2 = grey ? g : errU[u2];
-        int16_t* behind = slot - 4 * D;
-        behind[0] = static_cast<int16_t>(3 * e0 + a0);
-        behind[1] = static_cast<int16_t>(3 * e1 + a1);
-        behind[2] = static_cast<int16_t>(3 * e2 + a2);
-        a0 = 5 * e0 + b0;
-        a1 = 5 * e1 + b1;
-        a2 = 5 * e2 + b2;
-        b0 = e0;
-        b1 = e1;
-        b2 = e2;
-        c0 = 7 * e0;
-        c1 = 7 * e1;
-        c2 = 7 * e2;
+        const int g = greyErrU[u0], g7 = greyErrU7[u0];
+        e0p[x] = static_cast<int16_t>(grey ? g : errU[u0]);
+        e1p[x] = static_cast<int16_t>(grey ? g : errU[u1]);
+        e2p[x] = static_cast<int16_t>(grey ? g : errU[u2]);
+        c0 = grey ? g7 : errU7[u0];
+        c1 = grey ? g7 : errU7[u1];
+        c2 = grey ? g7 : errU7[u2];
     }
+    spread_errors<D>(below, e, span, w);
 }
 
 void dither_cube(const DitherSource& src, const Palette& pal, BYTE* out, uint64_t outStride)
 {
     const uint32_t w = src.width;
-    std::vector<int16_t> err((static_cast<size_t>(w) + 2) * 4, 0);
+    const size_t span = static_cast<size_t>(w) + 4;
+    std::vector<int16_t> below(3 * span, 0);
+    std::vector<int16_t> e(3 * span, 0);
     std::vector<BYTE> bgr(static_cast<size_t>(w) * 3);
     auto t = std::make_unique<CubeTables>();
     for (int i = 0; i < kUSpan; ++i) {
         const int v = std::clamp(i - kUBias, 0, 255);
-        t->clampU[i] = v;
         t->errU[i] = v - pal.entries[pal.level[0][v]].rgbBlue;  // the blue level's entry holds that value
+        t->errU7[i] = 7 * t->errU[i];
+        t->greyErrU[i] = v - pal.entries[pal.cubeSize + ((v + 8) >> 4)].rgbBlue;
+        t->greyErrU7[i] = 7 * t->greyErrU[i];
     }
-    for (int v = 0; v < 256; ++v)
-        t->greyErr[v] = v - pal.entries[pal.cubeSize + ((v + 8) >> 4)].rgbBlue;
     t->level = pal.level;
     t->cubeSize = pal.cubeSize;
     for (uint32_t y = 0; y < src.rows; ++y, out += outStride) {
         read_bgr_row(src, y, bgr.data());
         if (y & 1)
-            cube_row<1>(bgr.data(), err.data(), w, out, *t);
+            cube_row<1>(bgr.data(), below.data(), e.data(), span, w, out, *t);
         else
-            cube_row<-1>(bgr.data(), err.data(), w, out, *t);
+            cube_row<-1>(bgr.data(), below.data(), e.data(), span, w, out, *t);
     }
 }
 

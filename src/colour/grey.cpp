@@ -59,12 +59,8 @@ HGLOBAL grey_of_true_colour(BYTE* p, const DibLayout& l, uint64_t available)
                 d[x] = static_cast<BYTE>(v >> 8);
                 d[x + dstLow] = static_cast<BYTE>(v);
             }
-        } else if (bpp == 3) {
-            for (uint64_t x = 0; x < width; ++x, s += 3)
-                d[x] = static_cast<BYTE>(grey_of(s[0], s[1], s[2]));
         } else {
-            for (uint64_t x = 0; x < width; ++x, s += 4)
-                d[x] = static_cast<BYTE>(grey_of(s[0], s[1], s[2]));
+            grey_row(s, bpp, width, d);
         }
     }
     GlobalUnlock(h);

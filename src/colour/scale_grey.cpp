@@ -6,6 +6,7 @@
 // goes through the pixel accessor with overlapping inclusive boxes and gives
 // 24 bits per pixel for colour sources.
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <memory>
 #include <vector>
@@ -121,6 +122,53 @@ void ScaleMonoDib(SCALE& s, BYTE* lpbiOut, BYTE* out, uint64_t dBytesPerLine)
     const int64_t ydiv = height / s.cyDest, ymod = height % s.cyDest;
     int64_t yrun = 0, sourcey = s.rcSource.bottom;
     BYTE* dptrLine = out;
+    if (ydiv + (ymod != 0) <= 255) {
+        // Row by row: the set bits of each source column over the box's rows
+        // are counted first, a byte per column (a box is at most 255 rows
+        // high), eight columns at a time by a table that spreads a byte's
+        // bits over the bytes of a word (leftmost pixel in the lowest byte,
+        // the first in memory on the little-endian targets); each box then
+        // adds up its columns.
+        static const auto spread = [] {
+            std::array<uint64_t, 256> t{};
+            for (unsigned v = 0; v < 256; ++v)
+                for (unsigned b = 0; b < 8; ++b)
+                    if (v & (0x80u >> b))
+                        t[v] |= uint64_t{1} << (8 * b);
+            return t;
+        }();
+        const uint64_t firstByte = static_cast<uint64_t>(s.rcSource.left) >> 3;
+        const uint64_t lastByte = static_cast<uint64_t>(s.rcSource.right) >> 3;
+        const size_t words = static_cast<size_t>(lastByte - firstByte + 1);
+        std::vector<uint64_t> columns(words);
+        const BYTE* counts = reinterpret_cast<const BYTE*>(columns.data());
+        const uint64_t skip = static_cast<uint64_t>(s.rcSource.left) & 7;
+        for (int desty = 0; desty < s.cyDest; ++desty) {
+            yrun += ymod;
+            int64_t srch = ydiv;
+            if (yrun >= s.cyDest) {
+                ++srch;
+                yrun -= s.cyDest;
+            }
+            std::fill(columns.begin(), columns.end(), 0);
+            const BYTE* row = in.hpbits + static_cast<uint64_t>(sourcey) * in.WidthBytes + firstByte;
+            for (int64_t r = 0; r < srch; ++r, row += in.WidthBytes)
+                for (size_t k = 0; k < words; ++k)
+                    columns[k] += spread[row[k]];
+            uint64_t pos = skip;
+            for (int destx = 0; destx < s.cxDest; ++destx) {
+                const uint64_t srcw = pWidthArray[static_cast<size_t>(destx)];
+                uint64_t set = 0;
+                for (uint64_t k = 0; k < srcw; ++k)
+                    set += counts[pos + k];
+                dptrLine[destx] = static_cast<BYTE>((64 * set) / (srcw * static_cast<uint64_t>(srch)));
+                pos += srcw;
+            }
+            sourcey += srch;
+            dptrLine += dBytesPerLine;
+        }
+        return;
+    }
     for (int desty = 0; desty < s.cyDest; ++desty) {
         yrun += ymod;
         int64_t srch = ydiv;

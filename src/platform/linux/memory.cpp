@@ -3,7 +3,10 @@
 // counts, discardable blocks, and refusal (never a crash) of handles that
 // were not issued here. Every handle lives in one registry, so that an
 // unknown handle is recognised rather than dereferenced.
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -24,6 +27,7 @@ struct Block {
     size_t size;        // GlobalSize; 0 once discarded
     size_t capacity;    // bytes allocated at `data`; a block resizes in place up to this
     unsigned char* data;  // null once discarded
+    bool mapped;        // `data` is a mapping of its own (see allocate_bytes), not heap memory
 };
 
 struct Registry {
@@ -57,12 +61,85 @@ bool injected_failure(Registry& r)
 
 constexpr size_t kMaxBlock = static_cast<size_t>(1) << 40;
 
-unsigned char* allocate_bytes(size_t bytes, bool zero)
+// Large blocks (whole images) get a mapping of their own instead of heap
+// memory. On the heap every 4 KiB page of a fresh block costs a fault when
+// first touched, and calloc may clear memory the kernel has already cleared;
+// a mapping starting on a 2 MiB boundary and marked for huge pages is
+// faulted in 2 MiB at a time, arrives zeroed, and can be resized by moving
+// page tables (mremap) rather than by copying the image.
+constexpr size_t kHugePage = static_cast<size_t>(2) << 20;
+constexpr size_t kLargeBlock = kHugePage;
+
+// A mapping's length: whole huge pages. A huge page is only used where the
+// mapping covers all of it, and a partial last one would be faulted in 4 KiB
+// at a time, on growth too; the unused end of the last one costs address
+// space, and memory only once touched.
+size_t mapping_length(size_t bytes)
 {
-    // A zero-byte block still gets a unique address.
+    return (bytes + kHugePage - 1) / kHugePage * kHugePage;
+}
+
+// Reserves `length` bytes (whole huge pages) of address space starting on a
+// huge page boundary: a larger mapping with the misaligned ends cut off.
+unsigned char* map_aligned(size_t length)
+{
+    const size_t span = length + kHugePage;
+    void* raw = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED)
+        return nullptr;
+    const auto start = reinterpret_cast<uintptr_t>(raw);
+    const uintptr_t aligned = (start + kHugePage - 1) & ~static_cast<uintptr_t>(kHugePage - 1);
+    if (aligned > start)
+        munmap(raw, aligned - start);
+    const uintptr_t end = start + span, used = aligned + length;
+    if (end > used)
+        munmap(reinterpret_cast<void*>(used), end - used);
+    auto* p = reinterpret_cast<unsigned char*>(aligned);
+#ifdef MADV_HUGEPAGE
+    madvise(p, length, MADV_HUGEPAGE);  // advice only: without it the block still works
+#endif
+    return p;
+}
+
+// Memory for a block of `bytes`, zeroed when asked (fresh mappings always
+// are), and the capacity it offers. A zero-byte block still gets a unique
+// address.
+unsigned char* allocate_bytes(size_t bytes, bool zero, size_t* capacity, bool* mapped)
+{
+    if (bytes >= kLargeBlock) {
+        const size_t length = mapping_length(bytes);
+        if (unsigned char* p = map_aligned(length)) {
+            *capacity = length;
+            *mapped = true;
+            return p;
+        }
+        // Out of address space for a mapping: the heap may still serve.
+    }
     size_t n = bytes ? bytes : 1;
     void* p = zero ? std::calloc(1, n) : std::malloc(n);
+    *capacity = bytes;
+    *mapped = false;
     return static_cast<unsigned char*>(p);
+}
+
+void release_bytes(unsigned char* data, size_t capacity, bool mapped)
+{
+    if (mapped)
+        munmap(data, capacity);
+    else
+        std::free(data);
+}
+
+// Gives up a block's memory (freeing or discarding it); the caller removes
+// the address from by_data.
+void release_block_memory(Block* b)
+{
+    if (b->data)
+        release_bytes(b->data, b->capacity, b->mapped);
+    b->data = nullptr;
+    b->size = 0;
+    b->capacity = 0;
+    b->mapped = false;
 }
 
 Block* find(Registry& r, const void* h)
@@ -84,11 +161,11 @@ HGLOBAL alloc_block(UINT flags, SIZE_T bytes)
     const bool movable = (flags & GMEM_MOVEABLE) != 0;
     // LMEM_DISCARDABLE is 0x0F00; GMEM_DISCARDABLE (0x0100) is one of its bits.
     const unsigned attrs = movable ? (kMovable | ((flags & LMEM_DISCARDABLE) ? kDiscardable : 0)) : 0;
-    Block* b = new (std::nothrow) Block{attrs, 0, bytes, bytes, nullptr};
+    Block* b = new (std::nothrow) Block{attrs, 0, bytes, 0, nullptr, false};
     if (!b)
         return nullptr;
     if (!movable || bytes) {
-        b->data = allocate_bytes(bytes, (flags & GMEM_ZEROINIT) != 0);
+        b->data = allocate_bytes(bytes, (flags & GMEM_ZEROINIT) != 0, &b->capacity, &b->mapped);
         if (!b->data) {
             delete b;
             return nullptr;
@@ -113,9 +190,26 @@ HGLOBAL free_block(HGLOBAL h)
     if (b->data)
         r.by_data.erase(b->data);
     r.by_handle.erase(h);
-    std::free(b->data);
+    release_block_memory(b);
     delete b;
     return nullptr;
+}
+
+// Moves a mapped block's pages to a new mapping of `length` bytes (whole
+// huge pages) on a huge page boundary without copying them; the pages past
+// the old mapping arrive zeroed. Null when that cannot be done; the block is
+// then untouched.
+unsigned char* remap_block(Block* b, size_t length)
+{
+    unsigned char* target = map_aligned(length);
+    if (!target)
+        return nullptr;
+    void* moved = mremap(b->data, b->capacity, length, MREMAP_MAYMOVE | MREMAP_FIXED, target);
+    if (moved == MAP_FAILED) {
+        munmap(target, length);
+        return nullptr;
+    }
+    return static_cast<unsigned char*>(moved);
 }
 
 // Gives the block `bytes` of memory at a new address, keeping the contents
@@ -124,20 +218,73 @@ HGLOBAL free_block(HGLOBAL h)
 // caller maps the new address to the block's handle.
 bool move_block(Registry& r, Block* b, size_t bytes, bool zero)
 {
-    unsigned char* fresh = allocate_bytes(bytes, false);
+    const size_t keep = std::min(bytes, b->size);
+    if (b->mapped && bytes >= kLargeBlock) {
+        const size_t length = mapping_length(bytes);
+        if (unsigned char* moved = remap_block(b, length)) {
+            // Bytes between the old size and the old mapping's end may hold
+            // what a shrink left there; the rest of the growth is fresh.
+            if (zero && bytes > keep)
+                std::memset(moved + keep, 0, std::min(bytes, b->capacity) - keep);
+            r.by_data.erase(b->data);
+            b->data = moved;
+            b->size = bytes;
+            b->capacity = length;
+            return true;
+        }
+    }
+    size_t capacity = 0;
+    bool mapped = false;
+    unsigned char* fresh = allocate_bytes(bytes, false, &capacity, &mapped);
     if (!fresh)
         return false;
-    const size_t keep = std::min(bytes, b->size);
     if (keep)
         std::memcpy(fresh, b->data, keep);
-    if (zero && bytes > keep)
+    // A fresh mapping is zero already.
+    if (zero && bytes > keep && !mapped)
         std::memset(fresh + keep, 0, bytes - keep);
     r.by_data.erase(b->data);
-    std::free(b->data);
+    release_bytes(b->data, b->capacity, b->mapped);
     b->data = fresh;
     b->size = bytes;
-    b->capacity = bytes;
+    b->capacity = capacity;
+    b->mapped = mapped;
     return true;
+}
+
+// Gives back the memory past `bytes` of an unlocked movable block that shrank
+// to less than half its allocation; the block may move. Heap blocks go
+// through realloc, mapped blocks that stay large lose their tail pages where
+// they lie, and mapped blocks that become small move to the heap. Nothing
+// changes when the memory cannot be had.
+void trim_block(Registry& r, Block* b, HGLOBAL h, size_t bytes)
+{
+    unsigned char* data = nullptr;
+    size_t capacity = bytes;
+    bool mapped = false;
+    if (!b->mapped) {
+        data = static_cast<unsigned char*>(std::realloc(b->data, bytes ? bytes : 1));
+    } else if (bytes >= kLargeBlock) {
+        const size_t length = mapping_length(bytes);
+        if (length < b->capacity)
+            munmap(b->data + length, b->capacity - length);
+        data = b->data;
+        capacity = std::min(length, b->capacity);
+        mapped = true;
+    } else {
+        data = static_cast<unsigned char*>(std::malloc(bytes ? bytes : 1));
+        if (data) {
+            std::memcpy(data, b->data, bytes);
+            munmap(b->data, b->capacity);
+        }
+    }
+    if (!data)
+        return;
+    r.by_data.erase(b->data);
+    b->data = data;
+    b->capacity = capacity;
+    b->mapped = mapped;
+    r.by_data[b->data] = h;
 }
 
 // Turns a fixed block into a movable one over the same memory, under a new
@@ -192,25 +339,20 @@ HGLOBAL realloc_block(HGLOBAL hMem, SIZE_T dwBytes, UINT uFlags, bool global)
     if (movable && dwBytes == 0) {
         if (!(uFlags & GMEM_MOVEABLE) || b->locks > 0)
             return nullptr;
-        if (b->data) {
+        if (b->data)
             r.by_data.erase(b->data);
-            std::free(b->data);
-        }
-        b->data = nullptr;
-        b->size = 0;
-        b->capacity = 0;
+        release_block_memory(b);
         return hMem;
     }
     if (!b->data) {
         // A discarded block is reallocated whatever the flags.
         if (injected_failure(r))
             return nullptr;
-        unsigned char* fresh = allocate_bytes(dwBytes, zero);
+        unsigned char* fresh = allocate_bytes(dwBytes, zero, &b->capacity, &b->mapped);
         if (!fresh)
             return nullptr;
         b->data = fresh;
         b->size = dwBytes;
-        b->capacity = dwBytes;
         r.by_data[fresh] = hMem;
         return hMem;
     }
@@ -222,14 +364,8 @@ HGLOBAL realloc_block(HGLOBAL hMem, SIZE_T dwBytes, UINT uFlags, bool global)
         b->size = dwBytes;
         // Nobody holds the address of an unlocked movable block, so a large
         // shrink may give its memory back (and move it).
-        if (movable && b->locks == 0 && dwBytes < b->capacity / 2) {
-            if (void* p = std::realloc(b->data, dwBytes ? dwBytes : 1)) {
-                r.by_data.erase(b->data);
-                b->data = static_cast<unsigned char*>(p);
-                b->capacity = dwBytes;
-                r.by_data[b->data] = hMem;
-            }
-        }
+        if (movable && b->locks == 0 && dwBytes < b->capacity / 2)
+            trim_block(r, b, hMem, dwBytes);
         return hMem;
     }
     if (!may_move || !move_block(r, b, dwBytes, zero))
@@ -432,10 +568,7 @@ void discard_discardable()
     for (auto& [h, b] : r.by_handle) {
         if ((b->attrs & kDiscardable) && b->locks == 0 && b->data) {
             r.by_data.erase(b->data);
-            std::free(b->data);
-            b->data = nullptr;
-            b->size = 0;
-            b->capacity = 0;
+            release_block_memory(b);
         }
     }
 }
