@@ -1,5 +1,5 @@
 // The colour operations on 4000 x 3000 images (random pixels: the worst case
-// for the dithers' caches), each reported in ms and as a ratio to memcpy of
+// for the dithers' caches; the dithers also on a photo-like image), each reported in ms and as a ratio to memcpy of
 // the 36,000,000 bytes of the 24-bit image in the same run, so every row is
 // on one scale whatever the operation's own byte count. ScaleToGray runs on
 // an A4 600 dpi bilevel scan (4960 x 7016) reduced to a quarter.
@@ -74,6 +74,31 @@ void BM_SelectColors256ThenDitherTo8(benchmark::State& state)
     });
 }
 
+// The same three dithers on a photo-like image (see make_photo_image).
+void BM_DitherTo1Photo(benchmark::State& state)
+{
+    Image im(make_photo_image(11));
+    time_against_memcpy(state, kReferenceBytes, [&] { DIBFree(DitherTo1(im.p, nullptr)); });
+}
+
+void BM_DitherTo8Cube6Photo(benchmark::State& state)
+{
+    Image im(make_photo_image(12));
+    time_against_memcpy(state, kReferenceBytes, [&] { DIBFree(DitherTo8(im.p, 6, 0, nullptr)); });
+}
+
+void BM_SelectColors256ThenDitherTo8Photo(benchmark::State& state)
+{
+    Image im(make_photo_image(13));
+    time_against_memcpy(state, kReferenceBytes, [&] {
+        HGLOBAL pal = DIBSelectColors(im.h, 256);
+        void* pp = GlobalLock(pal);
+        DIBFree(DitherTo8(im.p, 0, 0, pp));
+        GlobalUnlock(pal);
+        DIBFree(pal);
+    });
+}
+
 void BM_SelectColors256(benchmark::State& state)
 {
     Image im(make_bench_image(24, 3));
@@ -136,6 +161,9 @@ BENCHMARK(BM_DitherTo4)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DitherTo8Cube6)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SelectColors256)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SelectColors256ThenDitherTo8)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DitherTo1Photo)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DitherTo8Cube6Photo)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SelectColors256ThenDitherTo8Photo)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GrayDIB24)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ConvertDIB24To32InPlace)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CreateSharpenedDIB)->Unit(benchmark::kMillisecond);
