@@ -174,7 +174,7 @@ bool clean_emf(HENHMETAFILE hemf, CleanEmf* out)
         out->spans.push_back({b.size(), 20});
         b.insert(b.end(), reinterpret_cast<const uint8_t*>(eof), reinterpret_cast<const uint8_t*>(eof) + 20);
     }
-    if (b.size() > 0xFFFFFFFFull)
+    if (!fits32(b.size()))
         return false;
     st32(b.data(), 48, static_cast<uint32_t>(b.size()));
     st32(b.data(), 52, static_cast<uint32_t>(out->spans.size()));

@@ -26,6 +26,13 @@ struct MetaMatrix {
     bool flipped = false;
 };
 
+// Whether a count fits a 32-bit record field; only a 64-bit size_t can pass
+// it, so the test takes its argument at 64 bits on every build.
+inline bool fits32(uint64_t n)
+{
+    return n <= 0xFFFFFFFFull;
+}
+
 // cos and sin of angle tenths of a degree, x 1000, truncated toward zero.
 void meta_cos_sin(int32_t angle, int32_t* c, int32_t* s);
 // The matrix of an angle; flipped turns the y axis over first.

@@ -105,7 +105,7 @@ bool clean_wmf(HMETAFILE hmf, CleanWmf* out)
     }
     const uint8_t eof[6] = {3, 0, 0, 0, 0, 0};
     b.insert(b.end(), eof, eof + 6);
-    if (b.size() / 2 > 0xFFFFFFFFull)
+    if (!fits32(b.size() / 2))
         return false;
     const uint16_t head[3] = {1, 9, 0x0300};
     std::memcpy(b.data(), head, 6);
