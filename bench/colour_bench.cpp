@@ -50,53 +50,44 @@ struct Image {
     }
 };
 
-void BM_DitherTo1(benchmark::State& state)
+// The dithers of a 24-bit image, each timed as the caller sees it.
+void dither_to_1(benchmark::State& state, HGLOBAL image)
 {
-    Image im(make_bench_image(24, 1));
+    Image im(image);
     time_against_memcpy(state, kReferenceBytes, [&] { DIBFree(DitherTo1(im.p, nullptr)); });
 }
 
-void BM_DitherTo8Cube6(benchmark::State& state)
+void dither_to_8_cube(benchmark::State& state, HGLOBAL image)
 {
-    Image im(make_bench_image(24, 2));
+    Image im(image);
     time_against_memcpy(state, kReferenceBytes, [&] { DIBFree(DitherTo8(im.p, 6, 0, nullptr)); });
 }
 
+void select_colours_then_dither(benchmark::State& state, HGLOBAL image)
+{
+    Image im(image);
+    time_against_memcpy(state, kReferenceBytes, [&] {
+        HGLOBAL pal = DIBSelectColors(im.h, 256);
+        void* pp = GlobalLock(pal);
+        DIBFree(DitherTo8(im.p, 0, 0, pp));
+        GlobalUnlock(pal);
+        DIBFree(pal);
+    });
+}
+
+void BM_DitherTo1(benchmark::State& state) { dither_to_1(state, make_bench_image(24, 1)); }
+void BM_DitherTo8Cube6(benchmark::State& state) { dither_to_8_cube(state, make_bench_image(24, 2)); }
 void BM_SelectColors256ThenDitherTo8(benchmark::State& state)
 {
-    Image im(make_bench_image(24, 3));
-    time_against_memcpy(state, kReferenceBytes, [&] {
-        HGLOBAL pal = DIBSelectColors(im.h, 256);
-        void* pp = GlobalLock(pal);
-        DIBFree(DitherTo8(im.p, 0, 0, pp));
-        GlobalUnlock(pal);
-        DIBFree(pal);
-    });
+    select_colours_then_dither(state, make_bench_image(24, 3));
 }
 
-// The same three dithers on a photo-like image (see make_photo_image).
-void BM_DitherTo1Photo(benchmark::State& state)
-{
-    Image im(make_photo_image(11));
-    time_against_memcpy(state, kReferenceBytes, [&] { DIBFree(DitherTo1(im.p, nullptr)); });
-}
-
-void BM_DitherTo8Cube6Photo(benchmark::State& state)
-{
-    Image im(make_photo_image(12));
-    time_against_memcpy(state, kReferenceBytes, [&] { DIBFree(DitherTo8(im.p, 6, 0, nullptr)); });
-}
-
+// The same three on a photo-like image (see make_photo_image).
+void BM_DitherTo1Photo(benchmark::State& state) { dither_to_1(state, make_photo_image(11)); }
+void BM_DitherTo8Cube6Photo(benchmark::State& state) { dither_to_8_cube(state, make_photo_image(12)); }
 void BM_SelectColors256ThenDitherTo8Photo(benchmark::State& state)
 {
-    Image im(make_photo_image(13));
-    time_against_memcpy(state, kReferenceBytes, [&] {
-        HGLOBAL pal = DIBSelectColors(im.h, 256);
-        void* pp = GlobalLock(pal);
-        DIBFree(DitherTo8(im.p, 0, 0, pp));
-        GlobalUnlock(pal);
-        DIBFree(pal);
-    });
+    select_colours_then_dither(state, make_photo_image(13));
 }
 
 void BM_SelectColors256(benchmark::State& state)
