@@ -647,8 +647,9 @@ KELM3_API void WINAPI GammaCorrectionApplyToDIB(HGLOBAL hDIB, LONG nGamma, DWORD
 /* CreateFIRFilteredDIB (ordinal 8): convolves a 24- or 32-bit image (two-plane
  * and CMYK included) with the kw x kh kernel (weights in 1/256, row 0 over
  * row y - kh/2 in memory order), adds nOffset and clamps; taps outside the
- * image are skipped. Returns a new block of the source's size with its header
- * and the filtered pixels (no colour table or masks). NULL for a null kernel,
+ * image are skipped. Returns a new block of the source's size with its header,
+ * the bit-field masks behind a 40-byte BI_BITFIELDS header, and the filtered
+ * pixels; the colour table is not copied (zero). NULL for a null kernel,
  * kw or kh not odd and positive, another depth, an unusable source or no
  * memory. Sums are 64-bit. */
 KELM3_API HGLOBAL WINAPI CreateFIRFilteredDIB(HGLOBAL hDIB, const LONG *lpKernel, int kw, int kh, int nOffset);

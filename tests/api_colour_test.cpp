@@ -48,7 +48,7 @@ HGLOBAL random_block(std::mt19937& rng, LONG w, LONG h, WORD bits, bool cmyk, bo
         s.header[56] = KELM3_CS_CMYK;
     }
     if (bitfields)
-        s.masks = {0x7C00, 0x03E0, 0x001F};
+        s.masks = bits == 32 ? std::vector<uint32_t>{0xFF0000, 0xFF00, 0xFF} : std::vector<uint32_t>{0x7C00, 0x03E0, 0x001F};
     s.pixels.resize(stride_for(w, bits) * static_cast<size_t>(h < 0 ? -h : h));
     for (uint8_t& b : s.pixels)
         b = static_cast<uint8_t>(rng());
@@ -82,7 +82,7 @@ struct Source {
 const Source kAllSources[] = {
     {"1", 1, 0, false, false},      {"4", 4, 0, false, false},          {"8", 8, 0, false, false},
     {"16", 16, 0, false, false},    {"16 bit fields", 16, 0, false, true}, {"24", 24, 0, false, false},
-    {"32", 32, 0, false, false},    {"32 CMYK", 32, 0, true, false},    {"two-plane 8", 8, 2, false, false},
+    {"32", 32, 0, false, false},    {"32 bit fields", 32, 0, false, true}, {"32 CMYK", 32, 0, true, false},    {"two-plane 8", 8, 2, false, false},
     {"two-plane 24", 24, 2, false, false}, {"two-plane 32", 32, 2, false, false},
 };
 
@@ -535,6 +535,13 @@ TEST(GrayDib, TrueColourGivesANewGreyImage)
                 continue;
             }
             const Bytes src = block_bytes(d);
+            if (s.bitfields) {
+                // Only BI_RGB images are greyed; the refused one is untouched.
+                EXPECT_EQ(GrayDIB(d), nullptr);
+                EXPECT_EQ(block_bytes(d), src);
+                DIBFree(d);
+                continue;
+            }
             Dib r(GrayDIB(d));
             ASSERT_TRUE(r);
             EXPECT_TRUE(holds_bytes(r.get(), cm::grey(src)));

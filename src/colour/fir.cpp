@@ -210,7 +210,10 @@ HGLOBAL fir_filter(HGLOBAL hDib, const LONG* kernel, int kw, int kh, int offset)
         return nullptr;
     }
     try {
-        std::memcpy(q, dib.bytes(), l.headerSize);
+        // The header and, behind a 40-byte header, the bit-field masks: they
+        // say what the pixel bytes mean, and a copy without them would
+        // describe no colours at all. The colour table is not copied.
+        std::memcpy(q, dib.bytes(), static_cast<size_t>(l.headerSize + l.maskBytes));
         j.src = dib.bytes() + l.pixelOffset;
         j.dst = q + l.pixelOffset;
         j.width = static_cast<uint64_t>(l.width);

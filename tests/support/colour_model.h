@@ -520,7 +520,9 @@ inline Bytes fir(const Bytes& src, const std::vector<long>& k, int kw, int kh, i
     const int channels = cmyk ? 4 : 3, bpp = in.bits / 8;
     const size_t low = u32(src, 20) / 2;
     Bytes out(src.size(), 0);
-    for (size_t i = 0; i < u32(src, 0); ++i)
+    // The header, and the masks behind a 40-byte one; no colour table.
+    const size_t masks = u32(src, 0) == 40 && u32(src, 16) == BI_BITFIELDS ? 12 : 0;
+    for (size_t i = 0; i < u32(src, 0) + masks; ++i)
         out[i] = src[i];
     for (int y = 0; y < in.height; ++y)
         for (int x = 0; x < in.width; ++x)

@@ -104,10 +104,9 @@ int filter_image(const char* verb, const std::string& in, const std::string& out
         DIBFree(img.dib);
         return failure(in, std::string("cannot ") + verb + ": out of memory");
     }
-    // The result carries the header and the pixels only. The masks (and any
-    // colour table) between them come from the source so that the header's
-    // bit fields describe its pixels again, and an alpha channel, which the
-    // filter leaves 0, is kept as it was.
+    // The result carries the header, any bit-field masks and the pixels. A
+    // colour table (a display hint at these depths) comes from the source,
+    // and an alpha channel, which the filter leaves 0, is kept as it was.
     const BYTE* src = static_cast<const BYTE*>(GlobalLock(img.dib));
     BYTE* dst = static_cast<BYTE*>(GlobalLock(result));
     if (src && dst) {
