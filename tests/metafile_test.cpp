@@ -228,6 +228,8 @@ TEST(EnhMetafileRotate, BitmapsThatWouldGrowTooMuchWhenTurnedAreLeftOut)
         {6000, 300, 450, true},   // 19.8 * 10^6, 11 times the record's
         {6000, 100, 450, false},  // 18.6 * 10^6, 31 times the record's
         {6000, 100, 1, true},     // a tenth of a degree: 12.9 * 10^6
+        {0, 16000000, 900, false},  // no pixels: it would turn into a white box
+        {16000000, 0, 900, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height << " at " << c.angle);

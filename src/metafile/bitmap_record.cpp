@@ -22,13 +22,15 @@ constexpr double kTurnedFloor = 1 << 24;
 bool turned_size_acceptable(const uint8_t* p, uint64_t bytes, int32_t angle)
 {
     DibLayout l;
-    if (!dib_layout(p, bytes, &l))
-        return false;
+    if (!dib_layout(p, bytes, &l) || l.width == 0 || l.rows == 0)
+        return false;  // nothing to read, or no pixels to show
     LONG sine, cosine;
     rotation_sin_cos(normalise_angle(angle), &sine, &cosine);
     const double w = static_cast<double>(l.width), h = static_cast<double>(l.rows);
     const double s = std::abs(sine) / 10000.0, c = std::abs(cosine) / 10000.0;
-    const double turned = (w * c + h * s + 1) * (w * s + h * c + 1);
+    // The turned box, with a row and a column to spare for the rounding of
+    // its corners.
+    const double turned = (w * c + h * s + 2) * (w * s + h * c + 2);
     return turned <= std::max(kTurnedGrowth * w * h, kTurnedFloor);
 }
 

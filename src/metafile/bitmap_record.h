@@ -9,7 +9,8 @@ namespace kelm {
 // corners white) and draws it with StretchDIBBlt into the destination
 // rectangle, from (0, 0) and the given source size. The turned image's
 // biSizeImage is filled first: a metafile DC that finds it 0 may record no
-// pixels. Nothing is drawn when the image cannot be read or turned, or when
+// pixels. Nothing is drawn when the image cannot be read or turned, has no
+// pixels (a width or height of 0 would still turn into a white box), or when
 // the turned image would hold more than 20 times the record's pixels and
 // more than 2^24 pixels (a long thin bitmap at an odd angle).
 void draw_turned_dib(HDC target, const MetaMatrix& m, const uint8_t* p, uint64_t bytes, const RECT& dest,
