@@ -138,6 +138,13 @@ Bytes fields(std::initializer_list<int32_t> v)
     return b;
 }
 
+// A coordinate plus an extent in the 32 bits GDI keeps them in: hostile
+// records reach both ends of the range, and the sum wraps as it does there.
+int32_t wrap_add(int32_t a, int32_t b, int32_t c = 0)
+{
+    return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b) + static_cast<uint32_t>(c));
+}
+
 void add_bounds(RecDc* dc, LONG l, LONG t, LONG r, LONG b)
 {
     if (r < l)
@@ -588,13 +595,13 @@ BOOL record_patblt(HDC hdc, int x, int y, int w, int h, DWORD rop)
         return FALSE;
     if (dc->enhanced) {
         // EMR_BITBLT without a source bitmap.
-        Bytes body = fields({x, y, x + w - 1, y + h - 1, x, y, w, h, static_cast<int32_t>(rop), 0, 0});
+        Bytes body = fields({x, y, wrap_add(x, w, -1), wrap_add(y, h, -1), x, y, w, h, static_cast<int32_t>(rop), 0, 0});
         const Bytes identity = fields({0x3F800000, 0, 0, 0x3F800000, 0, 0});  // XFORM as floats
         body.insert(body.end(), identity.begin(), identity.end());
         const Bytes rest = fields({0, 0, 0, 0, 0, 0});
         body.insert(body.end(), rest.begin(), rest.end());
         emf_record(dc, 76, body);
-        add_box(dc, x, y, x + w, y + h);
+        add_box(dc, x, y, wrap_add(x, w), wrap_add(y, h));
     } else {
         wmf_record(dc, 0x061D, {static_cast<int>(rop & 0xFFFF), static_cast<int>(rop >> 16), h, w, y, x});
     }
@@ -618,7 +625,8 @@ int record_stretch_dib_bits(HDC hdc, int xDest, int yDest, int destWidth, int de
     const LONG rows = bmi->bmiHeader.biHeight < 0 ? -bmi->bmiHeader.biHeight : bmi->bmiHeader.biHeight;
     if (dc->enhanced) {
         const uint32_t offBmi = 80, offBits = static_cast<uint32_t>(80 + headerBytes);
-        Bytes body = fields({xDest, yDest, xDest + destWidth - 1, yDest + destHeight - 1, xDest, yDest, xSrc, ySrc,
+        Bytes body = fields({xDest, yDest, wrap_add(xDest, destWidth, -1), wrap_add(yDest, destHeight, -1), xDest, yDest,
+                             xSrc, ySrc,
                              srcWidth, srcHeight, static_cast<int32_t>(offBmi), static_cast<int32_t>(headerBytes),
                              static_cast<int32_t>(offBits), static_cast<int32_t>(pixelBytes),
                              static_cast<int32_t>(usage), static_cast<int32_t>(rop), destWidth, destHeight});
@@ -627,7 +635,7 @@ int record_stretch_dib_bits(HDC hdc, int xDest, int yDest, int destWidth, int de
         while (body.size() % 4)
             body.push_back(0);
         emf_record(dc, 81, body);
-        add_box(dc, xDest, yDest, xDest + destWidth, yDest + destHeight);
+        add_box(dc, xDest, yDest, wrap_add(xDest, destWidth), wrap_add(yDest, destHeight));
     } else {
         Bytes dib = header;
         dib.insert(dib.end(), px, px + pixelBytes);
