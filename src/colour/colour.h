@@ -60,6 +60,43 @@ bool second_plane_offset(const BYTE* p, const DibLayout& l, uint64_t available, 
 // layout); null when it does not fit or memory runs out.
 HGLOBAL alloc_image(const DibShape& shape, DibLayout* layout);
 
+// A new image held locked while an operation fills it. On every way out,
+// an exception included, it is unlocked and freed unless release() hands it
+// to the caller, unlocked. bytes() is null when there was no image or the
+// lock failed (the image is then freed at once).
+class FilledImage {
+public:
+    explicit FilledImage(HGLOBAL h)
+        : h_(h), p_(h ? static_cast<BYTE*>(GlobalLock(h)) : nullptr)
+    {
+        if (h_ && !p_) {
+            GlobalFree(h_);
+            h_ = nullptr;
+        }
+    }
+    ~FilledImage()
+    {
+        if (h_) {
+            GlobalUnlock(h_);
+            GlobalFree(h_);
+        }
+    }
+    FilledImage(const FilledImage&) = delete;
+    FilledImage& operator=(const FilledImage&) = delete;
+    BYTE* bytes() const { return p_; }
+    HGLOBAL release()
+    {
+        HGLOBAL h = h_;
+        GlobalUnlock(h);
+        h_ = nullptr;
+        return h;
+    }
+
+private:
+    HGLOBAL h_;
+    BYTE* p_;
+};
+
 // Grey weights of every grey conversion: red 77, green 151, blue 28, over 256.
 inline unsigned grey_of(unsigned b, unsigned g, unsigned r)
 {

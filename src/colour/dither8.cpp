@@ -353,32 +353,21 @@ HGLOBAL dither_to_8(const void* lpbi, int levels, int popular, const void* lpbiP
     if (!build_palette(src, levels, popular, lpbiPalette, *pal))
         return nullptr;
     DibLayout l;
-    HGLOBAL h = make_dither_result(src, 8, static_cast<uint32_t>(pal->inUse), &l);
-    if (!h)
+    FilledImage result(make_dither_result(src, 8, static_cast<uint32_t>(pal->inUse), &l));
+    BYTE* p = result.bytes();
+    if (!p)
         return nullptr;
-    BYTE* p = static_cast<BYTE*>(GlobalLock(h));
-    if (!p) {
-        GlobalFree(h);
-        return nullptr;
+    std::memcpy(p + kInfoHeaderSize, pal->entries, sizeof pal->entries);
+    for (int i = 0; i < 256; ++i) {
+        pal->half[0][i] = pal->entries[i].rgbBlue >> 1;
+        pal->half[1][i] = pal->entries[i].rgbGreen >> 1;
+        pal->half[2][i] = pal->entries[i].rgbRed >> 1;
     }
-    try {
-        std::memcpy(p + kInfoHeaderSize, pal->entries, sizeof pal->entries);
-        for (int i = 0; i < 256; ++i) {
-            pal->half[0][i] = pal->entries[i].rgbBlue >> 1;
-            pal->half[1][i] = pal->entries[i].rgbGreen >> 1;
-            pal->half[2][i] = pal->entries[i].rgbRed >> 1;
-        }
-        if (pal->cube)
-            dither_cube(src, *pal, p + l.pixelOffset, l.stride);
-        else
-            dither_search(src, *pal, p + l.pixelOffset, l.stride);
-    } catch (...) {
-        GlobalUnlock(h);
-        GlobalFree(h);
-        throw;
-    }
-    GlobalUnlock(h);
-    return h;
+    if (pal->cube)
+        dither_cube(src, *pal, p + l.pixelOffset, l.stride);
+    else
+        dither_search(src, *pal, p + l.pixelOffset, l.stride);
+    return result.release();
 }
 
 }  // namespace kelm
