@@ -49,10 +49,20 @@ inline double memcpy_ms(size_t bytes)
     return best;
 }
 
-// Runs `op` once per iteration and reports, besides Google Benchmark's own
-// figures, "ms" (mean per call), "memcpy_ms" (memcpy of `bytes`, measured in
-// this run) and "x_memcpy" (their ratio). `bytes` is the operation's natural
-// reference: usually the destination's pixel bytes.
+// Sets the counters every benchmark reports beside Google Benchmark's own
+// figures: "ms" (mean per call over n calls taking totalMs), "memcpy_ms"
+// (memcpy of `bytes`, measured now) and "x_memcpy" (their ratio).
+inline void report_against_memcpy(benchmark::State& state, double totalMs, int64_t n, size_t bytes)
+{
+    const double ms = n ? totalMs / static_cast<double>(n) : 0;
+    const double base = memcpy_ms(bytes);
+    state.counters["ms"] = ms;
+    state.counters["memcpy_ms"] = base;
+    state.counters["x_memcpy"] = base > 0 ? ms / base : 0;
+}
+
+// Runs `op` once per iteration and reports it against memcpy of `bytes`, the
+// operation's natural reference: usually the destination's pixel bytes.
 template <class Op>
 void time_against_memcpy(benchmark::State& state, size_t bytes, Op&& op)
 {
@@ -65,11 +75,27 @@ void time_against_memcpy(benchmark::State& state, size_t bytes, Op&& op)
         total += std::chrono::duration<double, std::milli>(t1 - t0).count();
         ++n;
     }
-    const double ms = n ? total / static_cast<double>(n) : 0;
-    const double base = memcpy_ms(bytes);
-    state.counters["ms"] = ms;
-    state.counters["memcpy_ms"] = base;
-    state.counters["x_memcpy"] = base > 0 ? ms / base : 0;
+    report_against_memcpy(state, total, n, bytes);
+}
+
+// The same with an untimed `setup` before each timed call (for operations
+// that consume or change their argument).
+template <class Setup, class Op>
+void time_with_setup(benchmark::State& state, size_t bytes, Setup&& setup, Op&& op)
+{
+    double total = 0;
+    int64_t n = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        setup();
+        state.ResumeTiming();
+        const auto t0 = std::chrono::steady_clock::now();
+        op();
+        const auto t1 = std::chrono::steady_clock::now();
+        total += std::chrono::duration<double, std::milli>(t1 - t0).count();
+        ++n;
+    }
+    report_against_memcpy(state, total, n, bytes);
 }
 
 // A bottom-up image of the benchmark size made by CreateDIB, its pixel bytes

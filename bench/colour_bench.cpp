@@ -5,7 +5,6 @@
 // an A4 600 dpi bilevel scan (4960 x 7016) reduced to a quarter.
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 
 #include "bench_support.h"
 #include "kelm3.h"
@@ -15,29 +14,6 @@ using namespace kelm3_bench;
 namespace {
 
 const size_t kReferenceBytes = static_cast<size_t>(kBenchWidth) * kBenchHeight * 3;
-
-// Like time_against_memcpy, with an untimed setup before each timed call.
-template <class Setup, class Op>
-void time_with_setup(benchmark::State& state, Setup&& setup, Op&& op)
-{
-    double total = 0;
-    int64_t n = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        setup();
-        state.ResumeTiming();
-        const auto t0 = std::chrono::steady_clock::now();
-        op();
-        const auto t1 = std::chrono::steady_clock::now();
-        total += std::chrono::duration<double, std::milli>(t1 - t0).count();
-        ++n;
-    }
-    const double ms = n ? total / static_cast<double>(n) : 0;
-    const double base = memcpy_ms(kReferenceBytes);
-    state.counters["ms"] = ms;
-    state.counters["memcpy_ms"] = base;
-    state.counters["x_memcpy"] = base > 0 ? ms / base : 0;
-}
 
 struct Image {
     HGLOBAL h;
@@ -106,7 +82,7 @@ void BM_GrayDIB24(benchmark::State& state)
 {
     HGLOBAL src = make_bench_image(24, 5);
     HGLOBAL copy = nullptr;
-    time_with_setup(state, [&] { copy = CopyHandle(src); }, [&] { DIBFree(GrayDIB(copy)); });
+    time_with_setup(state, kReferenceBytes, [&] { copy = CopyHandle(src); }, [&] { DIBFree(GrayDIB(copy)); });
     DIBFree(src);
 }
 
@@ -115,7 +91,7 @@ void BM_ConvertDIB24To32InPlace(benchmark::State& state)
     HGLOBAL src = make_bench_image(24, 6);
     HGLOBAL h = nullptr;
     time_with_setup(
-        state,
+        state, kReferenceBytes,
         [&] {
             DIBFree(h);
             h = CopyHandle(src);

@@ -173,10 +173,11 @@ struct ResizeArgs {
 // Parses them, sizes from 1 to maxSize: kExitOk, or the exit status of the
 // usage message printed (EXAMPLE shows a size, as "800x600").
 int parse_resize_args(const char* verb, const Args& args, long maxSize, const char* example, ResizeArgs* r);
-// The rectangle of r in the library's row order (stored rows, bottom line
-// first) for the image dib: kExitOk, or the status of the message printed
-// when it lies outside the image. The image stays the caller's.
-int stored_rect(const ResizeArgs& r, HGLOBAL dib, RECT* rc);
+// Loads r.in as load_for_pixels does (VERB names the work in its messages)
+// and, with --rect, gives the rectangle in the library's row order (stored
+// rows, bottom line first) in *rc: kExitOk, or the exit status of the message
+// printed (a rectangle outside the image too), with nothing left allocated.
+int load_for_resize(const char* verb, const ResizeArgs& r, LoadedImage* img, RECT* rc);
 // Filters IN with a kernel (kw x kh weights in 1/256, rows from the top as
 // displayed), or sharpens it when kernel is null, and saves OUT (cmd_filter.cpp).
 int filter_image(const char* verb, const std::string& in, const std::string& out, const LONG* kernel, int kw, int kh,

@@ -14,15 +14,9 @@ int cmd_scale_to_grey(const Args& args)
     if (const int status = parse_resize_args("scale-to-grey", args, 100000, "200x150", &r); status != kExitOk)
         return status;
     LoadedImage img;
-    if (const int status = load_for_pixels("scale", r.in, &img); status != kExitOk)
-        return status;
     RECT rc;
-    if (r.hasRect) {
-        if (const int status = stored_rect(r, img.dib, &rc); status != kExitOk) {
-            DIBFree(img.dib);
-            return status;
-        }
-    }
+    if (const int status = load_for_resize("scale", r, &img, &rc); status != kExitOk)
+        return status;
     HGLOBAL scaled =
         ScaleToGray(img.dib, static_cast<int>(r.width), static_cast<int>(r.height), r.hasRect ? &rc : nullptr, 0);
     DIBFree(img.dib);

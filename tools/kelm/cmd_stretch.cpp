@@ -14,15 +14,9 @@ int cmd_stretch(const Args& args)
     if (const int status = parse_resize_args("stretch", args, 1000000, "800x600", &r); status != kExitOk)
         return status;
     LoadedImage img;
-    if (const int status = load_for_pixels("stretch", r.in, &img); status != kExitOk)
-        return status;
     RECT rc;
-    if (r.hasRect) {
-        if (const int status = stored_rect(r, img.dib, &rc); status != kExitOk) {
-            DIBFree(img.dib);
-            return status;
-        }
-    }
+    if (const int status = load_for_resize("stretch", r, &img, &rc); status != kExitOk)
+        return status;
     HGLOBAL scaled;
     {
         Progress progress("stretch", 1);

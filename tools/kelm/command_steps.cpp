@@ -86,13 +86,18 @@ int parse_resize_args(const char* verb, const Args& args, long maxSize, const ch
     return kExitOk;
 }
 
-int stored_rect(const ResizeArgs& r, HGLOBAL dib, RECT* rc)
+int load_for_resize(const char* verb, const ResizeArgs& r, LoadedImage* img, RECT* rc)
 {
+    if (const int status = load_for_pixels(verb, r.in, img); status != kExitOk || !r.hasRect)
+        return status;
     BITMAPINFOHEADER bi;
-    DIBInfo(dib, &bi, sizeof bi);
-    if (r.rect[0] < 0 || r.rect[1] < 0 || r.rect[2] >= bi.biWidth || r.rect[3] >= bi.biHeight)
+    DIBInfo(img->dib, &bi, sizeof bi);
+    if (r.rect[0] < 0 || r.rect[1] < 0 || r.rect[2] >= bi.biWidth || r.rect[3] >= bi.biHeight) {
+        DIBFree(img->dib);
+        img->dib = nullptr;
         return failure(r.in, "--rect lies outside the " + std::to_string(bi.biWidth) + "x" +
                                  std::to_string(bi.biHeight) + " image");
+    }
     // The rectangle's top edge, counted from the top, is its higher stored
     // row.
     rc->left = static_cast<LONG>(r.rect[0]);
